@@ -1,0 +1,32 @@
+#include "runtime/platform/heap.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+namespace runtime::platform {
+
+HeapHandle CreateHeap() { return HeapCreate(0, 4096, 0); }
+
+void* AllocateZeroed(HeapHandle heap, std::size_t size) {
+  return HeapAlloc(static_cast<HANDLE>(heap), HEAP_ZERO_MEMORY, size);
+}
+
+void* ReallocateZeroed(HeapHandle heap, void* block, std::size_t size) {
+  if (block == nullptr) return AllocateZeroed(heap, size);
+  return HeapReAlloc(static_cast<HANDLE>(heap), HEAP_ZERO_MEMORY, block, size);
+}
+
+void FreeBlock(HeapHandle heap, void* block) {
+  if (block != nullptr) HeapFree(static_cast<HANDLE>(heap), 0, block);
+}
+
+void DestroyHeap(HeapHandle heap) {
+  if (heap != nullptr) HeapDestroy(static_cast<HANDLE>(heap));
+}
+
+}  // namespace runtime::platform

@@ -1,0 +1,14 @@
+#ifndef WEIGH_RUNTIME_PLATFORM_PROCESS_H_
+#define WEIGH_RUNTIME_PLATFORM_PROCESS_H_
+
+namespace runtime::platform {
+
+// Ends the process at once with `code` (ExitProcess on Windows).
+[[noreturn]] void EndProcess(int code);
+
+// True when this Windows program runs under Wine rather than Windows.
+bool RunningUnderWine();
+
+}  // namespace runtime::platform
+
+#endif  // WEIGH_RUNTIME_PLATFORM_PROCESS_H_

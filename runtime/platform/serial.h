@@ -1,0 +1,46 @@
+#ifndef WEIGH_RUNTIME_PLATFORM_SERIAL_H_
+#define WEIGH_RUNTIME_PLATFORM_SERIAL_H_
+
+#include <cstdint>
+
+namespace runtime::platform {
+
+// An open serial device; 0 means none. Never 0 for an open device.
+using PortHandle = std::intptr_t;
+
+// Line settings as the port table receives them.
+struct PortSettings {
+  int32_t baud;
+  uint8_t parity;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  uint8_t dataBits;
+  float stopBits;     // exactly 1.0 one, exactly 2.0 two, otherwise one and a half
+  int32_t handshake;  // 0 none/RTS off, 1 RTS on, 2 RTS/CTS, 3 XON/XOFF, other: unchanged
+  int32_t inputBufferSize;
+  int32_t outputBufferSize;
+};
+
+// Opens the serial device called `name` for exclusive use, reading and
+// writing, and configures it with `settings`: line settings, queue sizes and
+// time-outs under which a read of the waiting count returns at once and a
+// write of n bytes gives up after 100 * n + 10 ms. Returns 0 when the device
+// does not exist, is in use (in this process or another) or refuses the
+// settings; a device opened here is closed again before 0 is returned.
+PortHandle OpenSerialDevice(const char* name, const PortSettings& settings);
+
+// Sends `count` bytes unchanged. Returns how many were sent.
+int32_t WriteSerial(PortHandle port, const void* bytes, int32_t count);
+
+// Returns how many received bytes a read can take without waiting; 0 when
+// the platform cannot tell.
+int32_t SerialInputCount(PortHandle port);
+
+// Reads up to `count` bytes into `destination` in arrival order. Returns the
+// count read, 0 on failure.
+int32_t ReadSerial(PortHandle port, void* destination, int32_t count);
+
+// Closes the device so that the next opener can have it.
+void CloseSerial(PortHandle port);
+
+}  // namespace runtime::platform
+
+#endif  // WEIGH_RUNTIME_PLATFORM_SERIAL_H_

@@ -1,0 +1,198 @@
+#include "runtime/platform/serial_posix.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "runtime/platform/clock.h"
+#include "runtime/platform/posix_fd.h"
+
+namespace runtime::platform {
+namespace {
+
+bool SpeedCode(int32_t baud, speed_t* code) {
+  static constexpr struct {
+    int32_t baud;
+    speed_t code;
+  } kSpeeds[] = {
+      {50, B50},         {75, B75},         {110, B110},       {134, B134},
+      {150, B150},       {200, B200},       {300, B300},       {600, B600},
+      {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+      {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+      {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
+      {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
+      {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+      {3500000, B3500000}, {4000000, B4000000},
+  };
+  for (const auto& speed : kSpeeds) {
+    if (speed.baud == baud) {
+      *code = speed.code;
+      return true;
+    }
+  }
+  return false;
+}
+
+int Descriptor(PortHandle port) { return static_cast<int>(port); }
+
+}  // namespace
+
+std::string SerialDevicePath(const char* name) {
+  if (name[0] == '\0' || std::strncmp(name, "\\\\.\\", 4) == 0) return std::string();
+  if (name[0] == '/') return name;
+  // Device names are case-insensitive on Windows: "com1" is COM1 too.
+  if ((name[0] == 'C' || name[0] == 'c') && (name[1] == 'O' || name[1] == 'o') &&
+      (name[2] == 'M' || name[2] == 'm') && name[3] >= '1' && name[3] <= '9') {
+    long number = 0;
+    const char* digit = name + 3;
+    while (*digit >= '0' && *digit <= '9' && number < 100000) number = number * 10 + (*digit++ - '0');
+    if (*digit == '\0') return "/dev/ttyS" + std::to_string(number - 1);
+  }
+  return std::string("/dev/") + name;
+}
+
+bool ApplyPortSettings(const PortSettings& settings, termios* options, RtsLine* rts) {
+  speed_t speed;
+  if (!SpeedCode(settings.baud, &speed)) return false;
+  tcflag_t size;
+  switch (settings.dataBits) {
+    case 5: size = CS5; break;
+    case 6: size = CS6; break;
+    case 7: size = CS7; break;
+    case 8: size = CS8; break;
+    default: return false;
+  }
+  tcflag_t parity;
+  switch (settings.parity) {
+    case 0: parity = 0; break;
+    case 1: parity = PARENB | PARODD; break;
+    case 2: parity = PARENB; break;
+    case 3: parity = PARENB | PARODD | CMSPAR; break;
+    case 4: parity = PARENB | CMSPAR; break;
+    default: return false;
+  }
+
+  // Raw bytes both ways: no echo, no line editing, no signals, no CR/LF
+  // translation, no stripping. A byte with a parity error is passed on as
+  // it came, which is what Windows does without an error character.
+  options->c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                        IXANY | INPCK | IGNPAR);
+  options->c_oflag &= ~OPOST;
+  options->c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  options->c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | HUPCL);
+  options->c_cflag |= CLOCAL | CREAD | size | parity;
+  // POSIX has no one and a half stop bits; everything but 1.0 gets two.
+  if (settings.stopBits != 1.0f) options->c_cflag |= CSTOPB;
+  options->c_cc[VMIN] = 0;
+  options->c_cc[VTIME] = 0;
+  cfsetispeed(options, speed);
+  cfsetospeed(options, speed);
+
+  *rts = RtsLine::kLeave;
+  switch (settings.handshake) {
+    case 0:
+      options->c_cflag &= ~CRTSCTS;
+      *rts = RtsLine::kClear;
+      break;
+    case 1:
+      options->c_cflag &= ~CRTSCTS;
+      *rts = RtsLine::kSet;
+      break;
+    case 2:
+      options->c_cflag |= CRTSCTS;
+      break;
+    case 3:
+      options->c_iflag |= IXON | IXOFF;
+      options->c_cc[VSTART] = 0x11;
+      options->c_cc[VSTOP] = 0x13;
+      break;
+    default:
+      break;
+  }
+  return true;
+}
+
+PortHandle OpenSerialDevice(const char* name, const PortSettings& settings) {
+  std::string path = SerialDevicePath(name);
+  if (path.empty()) return 0;
+  // Without O_NONBLOCK a line without carrier would block the open, and reads
+  // must never wait anyway.
+  int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return 0;
+  fd = AvoidDescriptorZero(fd);
+  if (fd < 0) return 0;
+  // Exclusive like share mode 0. TIOCEXCL keeps out other openers but not
+  // root, so the lock is the guard that always holds.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return 0;
+  }
+  ioctl(fd, TIOCEXCL);
+
+  termios options;
+  RtsLine rts;
+  if (tcgetattr(fd, &options) != 0 || !ApplyPortSettings(settings, &options, &rts) ||
+      tcsetattr(fd, TCSANOW, &options) != 0) {
+    ioctl(fd, TIOCNXCL);
+    close(fd);
+    return 0;
+  }
+  // Modem lines do not exist on every device (a pty has none); that is not
+  // a reason to refuse the port.
+  int rts_bit = TIOCM_RTS;
+  if (rts == RtsLine::kClear) ioctl(fd, TIOCMBIC, &rts_bit);
+  if (rts == RtsLine::kSet) ioctl(fd, TIOCMBIS, &rts_bit);
+  return fd;
+}
+
+int32_t WriteSerial(PortHandle port, const void* bytes, int32_t count) {
+  if (count <= 0) return 0;
+  int fd = Descriptor(port);
+  const int64_t deadline = MonotonicMilliseconds() + 100LL * count + 10;
+  const char* next = static_cast<const char*>(bytes);
+  int32_t written = 0;
+  while (written < count) {
+    ssize_t done = write(fd, next + written, static_cast<size_t>(count - written));
+    if (done > 0) {
+      written += static_cast<int32_t>(done);
+      continue;
+    }
+    if (done < 0 && errno == EINTR) continue;
+    if (done < 0 && errno != EAGAIN) break;
+    int64_t left = deadline - MonotonicMilliseconds();
+    if (left <= 0) break;
+    pollfd waiting{fd, POLLOUT, 0};
+    if (poll(&waiting, 1, static_cast<int>(left)) < 0 && errno != EINTR) break;
+    if (waiting.revents & (POLLERR | POLLHUP | POLLNVAL)) break;
+  }
+  return written;
+}
+
+int32_t SerialInputCount(PortHandle port) {
+  int waiting = 0;
+  if (ioctl(Descriptor(port), FIONREAD, &waiting) != 0 || waiting < 0) return 0;
+  return waiting;
+}
+
+int32_t ReadSerial(PortHandle port, void* destination, int32_t count) {
+  if (count <= 0) return 0;
+  ssize_t got;
+  do {
+    got = read(Descriptor(port), destination, static_cast<size_t>(count));
+  } while (got < 0 && errno == EINTR);
+  return got > 0 ? static_cast<int32_t>(got) : 0;
+}
+
+void CloseSerial(PortHandle port) {
+  int fd = Descriptor(port);
+  // The exclusive flag belongs to the line, not to this descriptor.
+  ioctl(fd, TIOCNXCL);
+  close(fd);
+}
+
+}  // namespace runtime::platform

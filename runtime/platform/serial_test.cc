@@ -1,0 +1,112 @@
+// The contract of the serial backend that was built, over a real line: a
+// pseudo-terminal natively, a pair of COM ports under Wine.
+#include "runtime/platform/serial.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runtime/platform/clock.h"
+#include "runtime/platform/process.h"
+#include "runtime/platform/serial_test_line.h"
+
+namespace runtime::platform {
+namespace {
+
+constexpr PortSettings kScaleSettings{9600, 0, 8, 1.0f, 0, 1024, 1024};
+
+class SerialTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why_not;
+    line_ = SerialTestLine::Create(0, &why_not);
+    ASSERT_NE(line_, nullptr) << why_not;
+  }
+
+  // Waits until `count` bytes are waiting on `port`, or a second passed.
+  int32_t WaitForInput(PortHandle port, int32_t count) {
+    int64_t deadline = MonotonicMilliseconds() + 1000;
+    int32_t waiting = SerialInputCount(port);
+    while (waiting < count && MonotonicMilliseconds() < deadline) {
+      SleepMilliseconds(5);
+      waiting = SerialInputCount(port);
+    }
+    return waiting;
+  }
+
+  std::unique_ptr<SerialTestLine> line_;
+};
+
+std::vector<unsigned char> EveryByte() {
+  std::vector<unsigned char> bytes(256);
+  for (int i = 0; i < 256; ++i) bytes[i] = static_cast<unsigned char>(i);
+  return bytes;
+}
+
+TEST_F(SerialTest, EveryByteCrossesUnchangedBothWays) {
+  PortHandle port = OpenSerialDevice(line_->DeviceName().c_str(), kScaleSettings);
+  ASSERT_NE(port, 0);
+  const std::vector<unsigned char> sent = EveryByte();
+
+  EXPECT_EQ(WriteSerial(port, sent.data(), 256), 256);
+  std::vector<unsigned char> received(256);
+  EXPECT_EQ(line_->PeerRead(received.data(), 256, 3000), 256);
+  EXPECT_EQ(received, sent);
+
+  ASSERT_EQ(line_->PeerWrite(sent.data(), 256), 256);
+  ASSERT_EQ(WaitForInput(port, 256), 256);
+  std::vector<unsigned char> read(256);
+  EXPECT_EQ(ReadSerial(port, read.data(), 256), 256);
+  EXPECT_EQ(read, sent);
+  EXPECT_EQ(SerialInputCount(port), 0);
+  CloseSerial(port);
+}
+
+TEST_F(SerialTest, ReadTakesOnlyWhatWasAskedAndLeavesTheRest) {
+  PortHandle port = OpenSerialDevice(line_->DeviceName().c_str(), kScaleSettings);
+  ASSERT_NE(port, 0);
+  ASSERT_EQ(line_->PeerWrite("abcdef", 6), 6);
+  ASSERT_EQ(WaitForInput(port, 6), 6);
+  char first[4] = {};
+  EXPECT_EQ(ReadSerial(port, first, 4), 4);
+  EXPECT_EQ(std::string(first, 4), "abcd");
+  EXPECT_EQ(SerialInputCount(port), 2);
+  char rest[2] = {};
+  EXPECT_EQ(ReadSerial(port, rest, 2), 2);
+  EXPECT_EQ(std::string(rest, 2), "ef");
+  CloseSerial(port);
+}
+
+TEST_F(SerialTest, DeviceIsExclusiveWhileOpen) {
+  if (RunningUnderWine()) {
+    GTEST_SKIP() << "Wine does not refuse a second open of a COM port opened with share mode 0";
+  }
+  PortHandle port = OpenSerialDevice(line_->DeviceName().c_str(), kScaleSettings);
+  ASSERT_NE(port, 0);
+  EXPECT_EQ(OpenSerialDevice(line_->DeviceName().c_str(), kScaleSettings), 0);
+
+  // The first opener keeps a working port.
+  EXPECT_EQ(WriteSerial(port, "ok", 2), 2);
+  char echo[2];
+  EXPECT_EQ(line_->PeerRead(echo, 2, 1000), 2);
+  CloseSerial(port);
+
+  // Closing frees the device for the next opener.
+  port = OpenSerialDevice(line_->DeviceName().c_str(), kScaleSettings);
+  EXPECT_NE(port, 0);
+  CloseSerial(port);
+}
+
+TEST_F(SerialTest, NamesThatCannotBeOpened) {
+  EXPECT_EQ(OpenSerialDevice("", kScaleSettings), 0);
+  EXPECT_EQ(OpenSerialDevice("NOSUCHPORT", kScaleSettings), 0);
+  // The device prefix is always added, so a name that carries it already
+  // names nothing (Wine folds the doubled prefix away and opens the port).
+  if (RunningUnderWine()) return;
+  EXPECT_EQ(OpenSerialDevice(("\\\\.\\" + line_->DeviceName()).c_str(), kScaleSettings), 0);
+}
+
+}  // namespace
+}  // namespace runtime::platform

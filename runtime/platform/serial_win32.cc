@@ -1,0 +1,109 @@
+#include "runtime/platform/serial_win32.h"
+
+#include <cstring>
+
+namespace runtime::platform {
+
+void MakeDevicePath(const char* name, char (&path)[64]) {
+  std::memcpy(path, "\\\\.\\", 4);
+  std::size_t length = strnlen(name, kMaxPortNameInPath);
+  std::memcpy(path + 4, name, length);
+  path[4 + length] = '\0';
+}
+
+void ApplyPortSettings(const PortSettings& settings, DCB* dcb) {
+  dcb->BaudRate = static_cast<DWORD>(settings.baud);
+  dcb->ByteSize = settings.dataBits;
+  dcb->Parity = settings.parity;
+  dcb->fParity = 1;
+  if (settings.stopBits == 1.0f) {
+    dcb->StopBits = ONESTOPBIT;
+  } else if (settings.stopBits == 2.0f) {
+    dcb->StopBits = TWOSTOPBITS;
+  } else {
+    dcb->StopBits = ONE5STOPBITS;
+  }
+  switch (settings.handshake) {
+    case 0:
+      dcb->fOutxCtsFlow = 0;
+      dcb->fRtsControl = RTS_CONTROL_DISABLE;
+      break;
+    case 1:
+      dcb->fOutxCtsFlow = 0;
+      dcb->fRtsControl = RTS_CONTROL_ENABLE;
+      break;
+    case 2:
+      dcb->fOutxCtsFlow = 1;
+      dcb->fRtsControl = RTS_CONTROL_HANDSHAKE;
+      break;
+    case 3:
+      dcb->fOutX = 1;
+      dcb->fInX = 1;
+      dcb->XonChar = 0x11;
+      dcb->XoffChar = 0x13;
+      dcb->XonLim = static_cast<WORD>(settings.inputBufferSize / 10);
+      dcb->XoffLim = static_cast<WORD>((settings.inputBufferSize / 10) * 7);
+      break;
+    default:
+      break;
+  }
+}
+
+PortHandle OpenSerialDevice(const char* name, const PortSettings& settings) {
+  char path[64];
+  MakeDevicePath(name, path);
+  HANDLE device = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+  if (device == INVALID_HANDLE_VALUE) return 0;
+  if (settings.inputBufferSize > 0 && settings.outputBufferSize > 0) {
+    SetupComm(device, static_cast<DWORD>(settings.inputBufferSize),
+              static_cast<DWORD>(settings.outputBufferSize));
+  }
+  DCB dcb{};
+  dcb.DCBlength = sizeof(dcb);
+  if (!GetCommState(device, &dcb)) {
+    CloseHandle(device);
+    return 0;
+  }
+  ApplyPortSettings(settings, &dcb);
+  if (!SetCommState(device, &dcb)) {
+    CloseHandle(device);
+    return 0;
+  }
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadIntervalTimeout = 0;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = 0;
+  timeouts.WriteTotalTimeoutMultiplier = 100;
+  timeouts.WriteTotalTimeoutConstant = 10;
+  SetCommTimeouts(device, &timeouts);
+  return reinterpret_cast<PortHandle>(device);
+}
+
+int32_t WriteSerial(PortHandle port, const void* bytes, int32_t count) {
+  DWORD written = 0;
+  WriteFile(reinterpret_cast<HANDLE>(port), bytes, static_cast<DWORD>(count), &written, nullptr);
+  return static_cast<int32_t>(written);
+}
+
+int32_t SerialInputCount(PortHandle port) {
+  DWORD errors = 0;
+  COMSTAT status{};
+  // When the call fails the COMSTAT is not filled in; 0 is the count that
+  // lets a caller go on polling without reading.
+  if (!ClearCommError(reinterpret_cast<HANDLE>(port), &errors, &status)) return 0;
+  return static_cast<int32_t>(status.cbInQue);
+}
+
+int32_t ReadSerial(PortHandle port, void* destination, int32_t count) {
+  DWORD read = 0;
+  if (!ReadFile(reinterpret_cast<HANDLE>(port), destination, static_cast<DWORD>(count), &read,
+                nullptr)) {
+    return 0;
+  }
+  return static_cast<int32_t>(read);
+}
+
+void CloseSerial(PortHandle port) { CloseHandle(reinterpret_cast<HANDLE>(port)); }
+
+}  // namespace runtime::platform

@@ -1,0 +1,100 @@
+#include "runtime/platform/serial_win32.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace runtime::platform {
+namespace {
+
+PortSettings Scale() { return PortSettings{9600, 0, 8, 1.0f, 0, 1024, 1024}; }
+
+TEST(SerialWin32Test, DevicePathKeepsFiftyNineCharactersOfTheName) {
+  char path[64];
+  MakeDevicePath("COM1", path);
+  EXPECT_STREQ(path, "\\\\.\\COM1");
+
+  const std::string long_name(70, 'x');
+  MakeDevicePath(long_name.c_str(), path);
+  EXPECT_EQ(std::strlen(path), 63u);
+  EXPECT_EQ(std::string(path + 4), std::string(59, 'x'));
+
+  MakeDevicePath("\\\\.\\COM1", path);
+  EXPECT_STREQ(path, "\\\\.\\\\\\.\\COM1");
+}
+
+TEST(SerialWin32Test, ScaleSettingsKeepWhatTheyDoNotName) {
+  DCB dcb{};
+  dcb.fBinary = 1;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fOutxDsrFlow = 1;
+  dcb.fOutX = 1;
+  dcb.fInX = 1;
+  dcb.fOutxCtsFlow = 1;
+  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  ApplyPortSettings(Scale(), &dcb);
+  EXPECT_EQ(dcb.BaudRate, 9600u);
+  EXPECT_EQ(dcb.ByteSize, 8);
+  EXPECT_EQ(dcb.Parity, NOPARITY);
+  EXPECT_EQ(dcb.fParity, 1u);
+  EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+  EXPECT_EQ(dcb.fOutxCtsFlow, 0u);
+  EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_DISABLE));
+  EXPECT_EQ(dcb.fBinary, 1u);
+  EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
+  EXPECT_EQ(dcb.fOutxDsrFlow, 1u);
+  EXPECT_EQ(dcb.fOutX, 1u);
+  EXPECT_EQ(dcb.fInX, 1u);
+}
+
+TEST(SerialWin32Test, StopBitsCompareExactly) {
+  const struct {
+    float stop;
+    BYTE expected;
+  } kCases[] = {{1.0f, ONESTOPBIT}, {2.0f, TWOSTOPBITS}, {1.5f, ONE5STOPBITS},
+                {0.0f, ONE5STOPBITS}, {1.0001f, ONE5STOPBITS}};
+  for (const auto& c : kCases) {
+    DCB dcb{};
+    PortSettings settings = Scale();
+    settings.stopBits = c.stop;
+    ApplyPortSettings(settings, &dcb);
+    EXPECT_EQ(dcb.StopBits, c.expected) << c.stop;
+  }
+}
+
+TEST(SerialWin32Test, HandshakeModes) {
+  PortSettings settings = Scale();
+  DCB dcb{};
+  settings.handshake = 1;
+  ApplyPortSettings(settings, &dcb);
+  EXPECT_EQ(dcb.fOutxCtsFlow, 0u);
+  EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_ENABLE));
+
+  settings.handshake = 2;
+  ApplyPortSettings(settings, &dcb);
+  EXPECT_EQ(dcb.fOutxCtsFlow, 1u);
+  EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_HANDSHAKE));
+
+  settings.handshake = 3;
+  ApplyPortSettings(settings, &dcb);
+  EXPECT_EQ(dcb.fOutX, 1u);
+  EXPECT_EQ(dcb.fInX, 1u);
+  EXPECT_EQ(dcb.XonChar, 0x11);
+  EXPECT_EQ(dcb.XoffChar, 0x13);
+  EXPECT_EQ(dcb.XonLim, 102);
+  EXPECT_EQ(dcb.XoffLim, 714);
+  // Mode 3 leaves CTS and RTS as mode 2 set them.
+  EXPECT_EQ(dcb.fOutxCtsFlow, 1u);
+  EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_HANDSHAKE));
+
+  DCB untouched{};
+  untouched.fRtsControl = RTS_CONTROL_TOGGLE;
+  settings.handshake = 9;
+  ApplyPortSettings(settings, &untouched);
+  EXPECT_EQ(untouched.fRtsControl, static_cast<DWORD>(RTS_CONTROL_TOGGLE));
+  EXPECT_EQ(untouched.fOutX, 0u);
+}
+
+}  // namespace
+}  // namespace runtime::platform
