@@ -1,0 +1,152 @@
+#ifndef WEIGH_RUNTIME_PLATFORM_FILE_H_
+#define WEIGH_RUNTIME_PLATFORM_FILE_H_
+
+// Files, directories and paths, one platform call each. Paths are 8-bit
+// texts; relative paths resolve against the current directory.
+//
+// Windows backend: CreateFileA, ReadFile, WriteFile, SetFilePointer,
+// CloseHandle, CreateDirectoryA, FindFirstFileA/FindClose,
+// GetFileAttributesA and GetDriveTypeA with the values given here.
+//
+// POSIX backend: the same observable behaviour.
+// - Every '\' in a path is a separator, so "raspuns\cant.txt" is the file
+//   cant.txt in the directory raspuns.
+// - Dispositions: kOpenExisting opens without O_CREAT, kOpenAlways adds
+//   O_CREAT, kCreateAlways adds O_CREAT and empties the file,
+//   kTruncateExisting empties the file without O_CREAT. Files are created
+//   with mode 0666 under the umask. Emptying happens only after the share
+//   check passed, as Windows refuses a conflicting open without touching
+//   the file.
+// - Only regular files and character devices open; directories, FIFOs and
+//   sockets are refused (the open itself never waits).
+// - Access: kGenericRead gives a readable descriptor, kGenericWrite a
+//   writable one; kFileAppendData without kGenericWrite a writable
+//   descriptor with O_APPEND, so every write lands at the end of the file
+//   as it is at that moment.
+// - Share modes, which the kernel does not enforce, are emulated for regular
+//   files among the opens made through this backend, in this and in other
+//   processes, with
+//   open-file-description locks (F_OFD_SETLK / F_OFD_GETLK) on four marker
+//   regions at offsets far beyond any real content, one 2^24-byte region
+//   each from 0x7FFFFFFF00000000: "has read access", "has write access",
+//   "does not share read", "does not share write". An open first places a
+//   1-byte marker at a random offset in every region that describes it
+//   (a read lock when the descriptor is readable, else a write lock), then
+//   looks for markers of other opens in the regions that conflict with it:
+//   reading needs nobody in "does not share read", writing nobody in "does
+//   not share write", not sharing read nobody in "has read access", not
+//   sharing write nobody in "has write access". Marking before looking
+//   means that of two racing conflicting opens at least one sees the other;
+//   an open that sees a conflict drops its markers, waits 1 to 5 ms at
+//   random and tries again, and fails after a few tries. The markers go
+//   away with the last descriptor of the open, also when a process dies.
+//   Locks that are not 1-byte markers inside a region belong to someone
+//   else and never make an open fail; where such a lock keeps a marker out
+//   or hides one, opens are let through rather than refused.
+
+#include <cstdint>
+
+namespace runtime::platform {
+
+// An open file; 0 means none. Never 0 for an open file.
+using FileHandle = std::intptr_t;
+
+// Access rights, with the values of the Win32 constants of the same names.
+constexpr uint32_t kGenericRead = 0x80000000u;
+constexpr uint32_t kGenericWrite = 0x40000000u;
+constexpr uint32_t kFileAppendData = 0x00000004u;
+
+// Share modes: what other opens of the same file may do meanwhile.
+constexpr uint32_t kFileShareRead = 0x1u;
+constexpr uint32_t kFileShareWrite = 0x2u;
+
+// What to do when the file exists or does not, with the Win32 values.
+enum class FileDisposition : uint32_t {
+  kCreateAlways = 2,      // create, or empty an existing file
+  kOpenExisting = 3,      // fail when missing
+  kOpenAlways = 4,        // create when missing, keep existing content
+  kTruncateExisting = 5,  // empty an existing file, fail when missing
+};
+
+// File attributes.
+constexpr uint32_t kFileAttributeDirectory = 0x10u;
+constexpr uint32_t kFileAttributeNormal = 0x80u;
+constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+
+// Where a move of the file position counts from.
+enum class SeekOrigin : uint32_t {
+  kCurrent = 1,
+  kEnd = 2,
+};
+
+// Drive types below this value mean that no such drive or root exists.
+constexpr uint32_t kFirstExistingDriveType = 2;
+
+// Opens or creates the file at `path` with `access` (kGeneric* and
+// kFileAppendData bits), `share` (kFileShare* bits), `disposition` and
+// `attributes` for a new file. Returns 0 when the platform refuses: a
+// missing file or directory, access denied, a sharing conflict, a
+// directory.
+FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
+                          FileDisposition disposition, uint32_t attributes);
+
+// Reads up to `count` bytes at the file position into `destination`.
+// Returns the count read: 0 at the end of the file or on failure.
+int32_t ReadFromFile(FileHandle file, void* destination, int32_t count);
+
+// Writes `count` bytes at the file position (at the end for an append-only
+// open) and returns how many the platform accepted; fewer only on a real
+// error such as a full disk. A count of 0 writes nothing.
+int32_t WriteToFile(FileHandle file, const void* bytes, int32_t count);
+
+// Moves the file position by `distance` bytes from `origin`. A move before
+// the start of the file fails and leaves the position where it was.
+void MoveFilePosition(FileHandle file, int32_t distance, SeekOrigin origin);
+
+// Closes the file; its share restrictions end with it.
+void CloseFileHandle(FileHandle file);
+
+// Creates the directory `path` (only its last component). Returns true when
+// it was created; false when it exists already, its parent is missing, the
+// name is not valid or access is denied.
+bool MakeOneDirectory(const char* path);
+
+// What a directory search found.
+struct FoundEntry {
+  uint32_t attributes;
+  uint64_t size;
+};
+
+// Looks for the file or directory `path` (FindFirstFileA, then FindClose).
+// Returns true and fills `found` when something is there.
+bool FindFirstEntry(const char* path, FoundEntry* found);
+
+// Returns the attributes of `path` (kFileAttributeDirectory set for a
+// directory), or kInvalidFileAttributes when it cannot be had.
+uint32_t QueryPathAttributes(const char* path);
+
+// Returns the platform's drive type for the root `path`; values below
+// kFirstExistingDriveType mean that there is no such drive or root.
+uint32_t QueryDriveType(const char* path);
+
+// Gives the file `from` the name `to`, but only while nothing has that
+// name: an existing `to` is never replaced, and a reader never sees `to`
+// half written. Returns true when the file was moved; false when `to`
+// exists (then `from` is left as it was) or the platform refused.
+// Windows: MoveFileExA with MOVEFILE_WRITE_THROUGH and without
+// MOVEFILE_REPLACE_EXISTING, tried again a few times after a short pause on
+// a sharing or access error (another program may hold `from` for a moment),
+// never on "already exists". POSIX: link() then unlink() of `from`; where
+// the file system refuses hard links, an exclusive create of `to` that the
+// content is copied into.
+bool MoveWithoutReplacing(const char* from, const char* to);
+
+// Removes the file `path`. Returns true when it was removed.
+bool RemoveFileAt(const char* path);
+
+// True when paths can name a drive by letter and colon ("C:").
+bool PathsHaveDriveLetters();
+
+}  // namespace runtime::platform
+
+#endif  // WEIGH_RUNTIME_PLATFORM_FILE_H_

@@ -1,0 +1,312 @@
+#include "runtime/platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+#include <string>
+
+#include "runtime/platform/clock.h"
+#include "runtime/platform/posix_fd.h"
+
+namespace runtime::platform {
+namespace {
+
+static_assert(sizeof(off_t) == 8, "the share-mode markers need 64-bit file offsets");
+
+// The four share-mode marker regions (see file.h), far beyond any content a
+// file of this system will ever have.
+constexpr off_t kMarkerBase = 0x7FFFFFFF00000000;
+constexpr off_t kRegionSize = off_t{1} << 24;
+enum Region : int { kHasRead = 0, kHasWrite = 1, kNoShareRead = 2, kNoShareWrite = 3 };
+constexpr int kRegionCount = 4;
+
+// A marker offset taken by someone else is tried again elsewhere this often.
+constexpr int kMarkerTries = 8;
+// An open that meets a conflict backs off and tries again this often in all.
+constexpr int kShareTries = 5;
+
+// What Windows calls a fixed drive, and a root that does not exist.
+constexpr uint32_t kDriveFixed = 3;
+constexpr uint32_t kDriveNoRootDir = 1;
+
+int Descriptor(FileHandle file) { return static_cast<int>(file); }
+
+std::string PosixPath(const char* path) {
+  std::string name = path;
+  for (char& c : name) {
+    if (c == '\\') c = '/';
+  }
+  return name;
+}
+
+std::minstd_rand& Random() {
+  static std::minstd_rand engine = [] {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::minstd_rand(static_cast<unsigned>(now.tv_nsec) ^
+                            (static_cast<unsigned>(getpid()) << 12));
+  }();
+  return engine;
+}
+
+off_t RandomBelow(off_t limit) { return static_cast<off_t>(Random()() % limit); }
+
+off_t RegionStart(Region region) { return kMarkerBase + region * kRegionSize; }
+
+// Places a 1-byte marker somewhere in `region`. A marker that cannot be
+// placed (the file system has no such locks, or a foreign lock covers the
+// spot) is simply left out.
+void PlaceMarker(int fd, Region region, short type) {
+  for (int attempt = 0; attempt < kMarkerTries; ++attempt) {
+    struct flock lock = {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = RegionStart(region) + RandomBelow(kRegionSize);
+    lock.l_len = 1;
+    if (fcntl(fd, F_OFD_SETLK, &lock) == 0) return;
+    if (errno != EAGAIN && errno != EACCES && errno != EINTR) return;
+  }
+}
+
+// True when another open holds a marker in `region`. Locks that are not
+// markers are stepped over: they must never make an open fail.
+bool OthersMarked(int fd, Region region) {
+  const off_t first = RegionStart(region);
+  const off_t end = first + kRegionSize;
+  off_t from = first;
+  while (from < end) {
+    struct flock probe = {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = from;
+    probe.l_len = end - from;
+    if (fcntl(fd, F_OFD_GETLK, &probe) != 0 || probe.l_type == F_UNLCK) return false;
+    if (probe.l_len == 1 && probe.l_start >= first && probe.l_start < end) return true;
+    // A foreign lock: look past it, unless it reaches beyond the region.
+    if (probe.l_len <= 0 || probe.l_len >= end - probe.l_start) return false;
+    const off_t after = probe.l_start + probe.l_len;
+    if (after <= from) return false;
+    from = after;
+  }
+  return false;
+}
+
+void DropMarkers(int fd) {
+  struct flock lock = {};
+  lock.l_type = F_UNLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = kMarkerBase;
+  lock.l_len = kRegionCount * kRegionSize;
+  fcntl(fd, F_OFD_SETLK, &lock);
+}
+
+bool ConflictsWithOthers(int fd, bool read, bool write, uint32_t share) {
+  return (read && OthersMarked(fd, kNoShareRead)) || (write && OthersMarked(fd, kNoShareWrite)) ||
+         ((share & kFileShareRead) == 0 && OthersMarked(fd, kHasRead)) ||
+         ((share & kFileShareWrite) == 0 && OthersMarked(fd, kHasWrite));
+}
+
+// Marks this open's access and share mode on the file, then checks the
+// other opens' marks. Returns false when the open must be refused.
+bool ClaimShareMode(int fd, bool readable_fd, bool read, bool write, uint32_t share) {
+  // A write-only descriptor cannot hold read locks.
+  const short type = readable_fd ? F_RDLCK : F_WRLCK;
+  for (int attempt = 0; attempt < kShareTries; ++attempt) {
+    if (read) PlaceMarker(fd, kHasRead, type);
+    if (write) PlaceMarker(fd, kHasWrite, type);
+    if ((share & kFileShareRead) == 0) PlaceMarker(fd, kNoShareRead, type);
+    if ((share & kFileShareWrite) == 0) PlaceMarker(fd, kNoShareWrite, type);
+    if (!ConflictsWithOthers(fd, read, write, share)) return true;
+    // Two racing opens may each see the other: both step back for a random
+    // while so that one of them gets through.
+    DropMarkers(fd);
+    if (attempt + 1 < kShareTries) SleepMilliseconds(1 + static_cast<int32_t>(RandomBelow(5)));
+  }
+  return false;
+}
+
+bool StatPath(const char* path, struct stat* info) {
+  std::string name = PosixPath(path);
+  return !name.empty() && stat(name.c_str(), info) == 0;
+}
+
+}  // namespace
+
+FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
+                          FileDisposition disposition, uint32_t /*attributes*/) {
+  const std::string name = PosixPath(path);
+  if (name.empty()) return 0;
+  const bool read = (access & kGenericRead) != 0;
+  const bool write = (access & (kGenericWrite | kFileAppendData)) != 0;
+  const bool append_only = (access & kFileAppendData) != 0 && (access & kGenericWrite) == 0;
+
+  // O_NONBLOCK: a FIFO under the file's name must not block the open.
+  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  flags |= read && write ? O_RDWR : (write ? O_WRONLY : O_RDONLY);
+  if (append_only) flags |= O_APPEND;
+  bool empty_it = false;
+  switch (disposition) {
+    case FileDisposition::kOpenExisting:
+      break;
+    case FileDisposition::kOpenAlways:
+      flags |= O_CREAT;
+      break;
+    case FileDisposition::kCreateAlways:
+      flags |= O_CREAT;
+      empty_it = true;
+      break;
+    case FileDisposition::kTruncateExisting:
+      empty_it = true;
+      break;
+    default:
+      return 0;
+  }
+
+  int fd;
+  do {
+    fd = open(name.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return 0;
+  fd = AvoidDescriptorZero(fd);
+  if (fd < 0) return 0;
+
+  // Only files and devices: a directory opens read-only on POSIX but never
+  // through CreateFileA, and FIFOs or sockets are no text files.
+  struct stat info;
+  const int status = fcntl(fd, F_GETFL);
+  if (fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISCHR(info.st_mode)) || status == -1 ||
+      fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return 0;
+  }
+  if (S_ISREG(info.st_mode)) {
+    if (!ClaimShareMode(fd, (flags & O_ACCMODE) != O_WRONLY, read, write, share)) {
+      close(fd);
+      return 0;
+    }
+    // Only now: a refused open must leave the file as it was.
+    if (empty_it && ftruncate(fd, 0) != 0) {
+      close(fd);
+      return 0;
+    }
+  }
+  return fd;
+}
+
+int32_t ReadFromFile(FileHandle file, void* destination, int32_t count) {
+  if (count <= 0) return 0;
+  ssize_t got;
+  do {
+    got = read(Descriptor(file), destination, static_cast<size_t>(count));
+  } while (got < 0 && errno == EINTR);
+  return got > 0 ? static_cast<int32_t>(got) : 0;
+}
+
+int32_t WriteToFile(FileHandle file, const void* bytes, int32_t count) {
+  const char* next = static_cast<const char*>(bytes);
+  int32_t written = 0;
+  // write() may take fewer bytes than offered without any error.
+  while (written < count) {
+    ssize_t done = write(Descriptor(file), next + written, static_cast<size_t>(count - written));
+    if (done > 0) {
+      written += static_cast<int32_t>(done);
+    } else if (done < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;
+    }
+  }
+  return written;
+}
+
+void MoveFilePosition(FileHandle file, int32_t distance, SeekOrigin origin) {
+  lseek(Descriptor(file), distance, origin == SeekOrigin::kEnd ? SEEK_END : SEEK_CUR);
+}
+
+void CloseFileHandle(FileHandle file) { close(Descriptor(file)); }
+
+bool MakeOneDirectory(const char* path) {
+  const std::string name = PosixPath(path);
+  return !name.empty() && mkdir(name.c_str(), 0777) == 0;
+}
+
+bool FindFirstEntry(const char* path, FoundEntry* found) {
+  struct stat info;
+  if (!StatPath(path, &info)) return false;
+  found->attributes = S_ISDIR(info.st_mode) ? kFileAttributeDirectory : kFileAttributeNormal;
+  found->size = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
+  return true;
+}
+
+uint32_t QueryPathAttributes(const char* path) {
+  struct stat info;
+  if (!StatPath(path, &info)) return kInvalidFileAttributes;
+  return S_ISDIR(info.st_mode) ? kFileAttributeDirectory : kFileAttributeNormal;
+}
+
+uint32_t QueryDriveType(const char* path) {
+  struct stat info;
+  return StatPath(path, &info) && S_ISDIR(info.st_mode) ? kDriveFixed : kDriveNoRootDir;
+}
+
+namespace {
+
+// The fallback of MoveWithoutReplacing for file systems without hard links:
+// `to` is created exclusively and filled with the content of `from`.
+bool CopyIntoNewFile(const std::string& from, const std::string& to) {
+  int source = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (source < 0) return false;
+  int target = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+  if (target < 0) {
+    close(source);
+    return false;
+  }
+  bool copied = true;
+  char chunk[4096];
+  for (;;) {
+    ssize_t got = read(source, chunk, sizeof(chunk));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      copied = got == 0;
+      break;
+    }
+    if (WriteToFile(target, chunk, static_cast<int32_t>(got)) != got) {
+      copied = false;
+      break;
+    }
+  }
+  close(source);
+  if (close(target) != 0) copied = false;
+  // A value cut short must not be handed over.
+  if (!copied) unlink(to.c_str());
+  return copied;
+}
+
+}  // namespace
+
+bool MoveWithoutReplacing(const char* from, const char* to) {
+  const std::string source = PosixPath(from);
+  const std::string target = PosixPath(to);
+  if (link(source.c_str(), target.c_str()) == 0) {
+    unlink(source.c_str());
+    return true;
+  }
+  if (errno == EEXIST) return false;
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != EXDEV && errno != EMLINK &&
+      errno != ENOSYS) {
+    return false;
+  }
+  if (!CopyIntoNewFile(source, target)) return false;
+  unlink(source.c_str());
+  return true;
+}
+
+bool RemoveFileAt(const char* path) { return unlink(PosixPath(path).c_str()) == 0; }
+
+bool PathsHaveDriveLetters() { return false; }
+
+}  // namespace runtime::platform

@@ -1,0 +1,141 @@
+// What the POSIX file backend does where POSIX and Windows differ: path
+// separators, file kinds, descriptors, modes and other people's locks.
+#include "runtime/platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "runtime/platform/scratch_directory.h"
+
+namespace runtime::platform {
+namespace {
+
+constexpr uint32_t kReadWrite = kGenericRead | kGenericWrite;
+
+FileHandle Open(const char* path, uint32_t access, uint32_t share,
+                FileDisposition disposition = FileDisposition::kOpenAlways) {
+  return OpenFileHandle(path, access, share, disposition, kFileAttributeNormal);
+}
+
+class FilePosixTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(scratch_.ok()); }
+
+  ScratchDirectory scratch_;
+};
+
+TEST_F(FilePosixTest, BackslashesSeparatePathComponents) {
+  ASSERT_TRUE(MakeOneDirectory("raspuns"));
+  FileHandle file =
+      Open("raspuns\\cant.txt", kReadWrite, kFileShareRead, FileDisposition::kCreateAlways);
+  ASSERT_NE(file, 0);
+  CloseFileHandle(file);
+  EXPECT_TRUE(std::filesystem::is_regular_file("raspuns/cant.txt"));
+  EXPECT_FALSE(std::filesystem::exists("raspuns\\cant.txt"));
+
+  ASSERT_TRUE(MakeOneDirectory("raspuns\\inner"));
+  EXPECT_TRUE(std::filesystem::is_directory("raspuns/inner"));
+  FoundEntry found;
+  EXPECT_TRUE(FindFirstEntry("raspuns\\cant.txt", &found));
+  EXPECT_NE(QueryPathAttributes("raspuns\\inner") & kFileAttributeDirectory, 0u);
+}
+
+TEST_F(FilePosixTest, FifosAreRefusedWithoutWaiting) {
+  ASSERT_EQ(mkfifo("log.txt", 0666), 0);
+  // Without a writer a blocking read-only open would wait forever, and a
+  // write-only one without a reader.
+  EXPECT_EQ(Open("log.txt", kGenericRead, kFileShareRead, FileDisposition::kOpenExisting), 0);
+  EXPECT_EQ(Open("log.txt", kGenericWrite, kFileShareRead), 0);
+  EXPECT_EQ(Open("log.txt", kGenericRead | kFileAppendData, kFileShareRead), 0);
+}
+
+TEST_F(FilePosixTest, CharacterDevicesOpen) {
+  ASSERT_EQ(symlink("/dev/full", "log.txt"), 0);
+  FileHandle full = Open("log.txt", kGenericRead | kFileAppendData, kFileShareRead);
+  ASSERT_NE(full, 0);
+  EXPECT_EQ(WriteToFile(full, "line\r\n", 6), 0);
+  CloseFileHandle(full);
+
+  ASSERT_EQ(symlink("/dev/null", "null"), 0);
+  FileHandle null = Open("null", kReadWrite, 0, FileDisposition::kCreateAlways);
+  ASSERT_NE(null, 0);
+  EXPECT_EQ(WriteToFile(null, "gone", 4), 4);
+  CloseFileHandle(null);
+}
+
+TEST_F(FilePosixTest, DescriptorsAreNeverZeroAndCloseOnExec) {
+  FileHandle file = Open("f", kReadWrite, 0);
+  ASSERT_NE(file, 0);
+  EXPECT_NE(fcntl(static_cast<int>(file), F_GETFD) & FD_CLOEXEC, 0);
+  EXPECT_EQ(fcntl(static_cast<int>(file), F_GETFL) & O_NONBLOCK, 0);
+  CloseFileHandle(file);
+
+  // A process started with its standard input closed.
+  int saved = dup(0);
+  ASSERT_GE(saved, 0);
+  close(0);
+  file = Open("f", kReadWrite, 0);
+  dup2(saved, 0);
+  close(saved);
+  EXPECT_GT(file, 0);
+  if (file > 0) CloseFileHandle(file);
+}
+
+TEST_F(FilePosixTest, NewFilesFollowTheUmask) {
+  mode_t previous = umask(027);
+  FileHandle file = Open("f", kReadWrite, 0);
+  umask(previous);
+  ASSERT_NE(file, 0);
+  CloseFileHandle(file);
+  struct stat info;
+  ASSERT_EQ(stat("f", &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+TEST_F(FilePosixTest, ForeignLocksNeverRefuseAnOpen) {
+  {
+    FileHandle file = Open("f", kReadWrite, 0);
+    ASSERT_NE(file, 0);
+    CloseFileHandle(file);
+  }
+  // Another program's write lock over the whole file. (An open file
+  // description's lock: a classic one would go with the first close of any
+  // descriptor of the file in this process.)
+  int foreign = open("f", O_RDWR | O_CLOEXEC);
+  ASSERT_GE(foreign, 0);
+  struct flock whole = {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  ASSERT_EQ(fcntl(foreign, F_OFD_SETLK, &whole), 0);
+  for (uint32_t share : {0u, kFileShareRead, kFileShareRead | kFileShareWrite}) {
+    FileHandle file = Open("f", kReadWrite, share);
+    EXPECT_NE(file, 0) << share;
+    if (file != 0) CloseFileHandle(file);
+    file = Open("f", kGenericWrite, share);
+    EXPECT_NE(file, 0) << share;
+    if (file != 0) CloseFileHandle(file);
+  }
+  whole.l_type = F_UNLCK;
+  fcntl(foreign, F_OFD_SETLK, &whole);
+
+  // A small foreign lock, as databases take them, leaves share modes working.
+  struct flock first_byte = {};
+  first_byte.l_type = F_WRLCK;
+  first_byte.l_whence = SEEK_SET;
+  first_byte.l_len = 1;
+  ASSERT_EQ(fcntl(foreign, F_OFD_SETLK, &first_byte), 0);
+  FileHandle exclusive = Open("f", kReadWrite, 0);
+  ASSERT_NE(exclusive, 0);
+  EXPECT_EQ(Open("f", kGenericRead, kFileShareRead | kFileShareWrite), 0);
+  CloseFileHandle(exclusive);
+  close(foreign);
+}
+
+}  // namespace
+}  // namespace runtime::platform

@@ -1,0 +1,382 @@
+// The file backend's contract, the same on both platforms: dispositions,
+// positions, append-only opens, share modes within one process and across
+// two, directories and sizes.
+#include "runtime/platform/file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/platform/clock.h"
+#include "runtime/platform/process.h"
+#include "runtime/platform/scratch_directory.h"
+#include "runtime/platform/test_child.h"
+
+namespace runtime::platform {
+namespace {
+
+constexpr uint32_t kRead = kGenericRead;
+constexpr uint32_t kWrite = kGenericWrite;
+constexpr uint32_t kReadWrite = kGenericRead | kGenericWrite;
+constexpr uint32_t kReadAppend = kGenericRead | kFileAppendData;
+constexpr uint32_t kShareBoth = kFileShareRead | kFileShareWrite;
+
+// Exit codes of the child's open task.
+constexpr int kOpened = 10;
+constexpr int kRefused = 11;
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Put(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+
+FileHandle Open(const char* path, uint32_t access, uint32_t share,
+                FileDisposition disposition = FileDisposition::kOpenExisting) {
+  return OpenFileHandle(path, access, share, disposition, kFileAttributeNormal);
+}
+
+std::string ReadAll(FileHandle file, int32_t count) {
+  std::string bytes(static_cast<std::size_t>(count), '\0');
+  bytes.resize(static_cast<std::size_t>(ReadFromFile(file, bytes.data(), count)));
+  return bytes;
+}
+
+// `value` as the ten digits that the counting children keep.
+std::string TenDigits(long value) {
+  std::string digits = std::to_string(value);
+  digits.insert(0, 10 - digits.size(), '0');
+  return digits;
+}
+
+// Waits up to ten seconds for `path` to appear.
+bool AwaitFile(const char* path) {
+  const int64_t deadline = MonotonicMilliseconds() + 10000;
+  FoundEntry found;
+  while (!FindFirstEntry(path, &found)) {
+    if (MonotonicMilliseconds() > deadline) return false;
+    SleepMilliseconds(1);
+  }
+  return true;
+}
+
+// Child, "file_open ACCESS SHARE DISPOSITION PATH": exits kOpened or
+// kRefused.
+// Child, "file_count TAG ROUNDS PATH": once "go" exists, adds 1 to the
+// ten-digit number in PATH ROUNDS times, each time under an open that
+// shares nothing, retrying refused opens; exits 0.
+int RunChildTask(const std::string& task) {
+  std::istringstream words(task);
+  std::string verb;
+  words >> verb;
+  if (verb == "file_open") {
+    uint32_t access, share, disposition;
+    std::string path;
+    words >> access >> share >> disposition >> path;
+    FileHandle file = Open(path.c_str(), access, share, static_cast<FileDisposition>(disposition));
+    if (file == 0) return kRefused;
+    CloseFileHandle(file);
+    return kOpened;
+  }
+  if (verb == "file_count") {
+    std::string tag, path;
+    int rounds;
+    words >> tag >> rounds >> path;
+    FileHandle ready = Open(("ready-" + tag).c_str(), kReadWrite, 0, FileDisposition::kOpenAlways);
+    if (ready == 0) return 2;
+    CloseFileHandle(ready);
+    if (!AwaitFile("go")) return 3;
+    for (int round = 0; round < rounds;) {
+      FileHandle file = Open(path.c_str(), kReadWrite, 0, FileDisposition::kOpenAlways);
+      if (file == 0) {
+        SleepMilliseconds(1);
+        continue;
+      }
+      char digits[11] = {};
+      int32_t got = ReadFromFile(file, digits, 10);
+      long value = got == 10 ? std::strtol(digits, nullptr, 10) : 0;
+      MoveFilePosition(file, -got, SeekOrigin::kCurrent);
+      std::string next = TenDigits(value + 1);
+      WriteToFile(file, next.data(), 10);
+      CloseFileHandle(file);
+      ++round;
+    }
+    return 0;
+  }
+  return 4;
+}
+
+// Started as a test's second process, this program does its task and ends
+// before any test runs.
+[[maybe_unused]] const bool kRanAsChild = [] {
+  const char* task = std::getenv(kTestChildVariable);
+  if (task == nullptr || !std::string_view(task).starts_with("file_")) return false;
+  EndProcess(RunChildTask(task));
+}();
+
+std::string ChildOpen(uint32_t access, uint32_t share, FileDisposition disposition,
+                      const std::string& path) {
+  return "file_open " + std::to_string(access) + " " + std::to_string(share) + " " +
+         std::to_string(static_cast<uint32_t>(disposition)) + " " + path;
+}
+
+class FileTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(scratch_.ok()); }
+
+  ScratchDirectory scratch_;
+};
+
+TEST_F(FileTest, DispositionsCreateKeepAndEmpty) {
+  EXPECT_EQ(Open("missing", kReadWrite, 0, FileDisposition::kOpenExisting), 0);
+  EXPECT_EQ(Open("missing", kWrite, 0, FileDisposition::kTruncateExisting), 0);
+  EXPECT_FALSE(Exists("missing"));
+
+  FileHandle file = Open("always", kReadWrite, 0, FileDisposition::kOpenAlways);
+  ASSERT_NE(file, 0);
+  EXPECT_EQ(WriteToFile(file, "content", 7), 7);
+  CloseFileHandle(file);
+  file = Open("always", kReadWrite, 0, FileDisposition::kOpenAlways);
+  ASSERT_NE(file, 0);
+  EXPECT_EQ(ReadAll(file, 100), "content");
+  CloseFileHandle(file);
+
+  file = Open("always", kReadWrite, 0, FileDisposition::kCreateAlways);
+  ASSERT_NE(file, 0);
+  CloseFileHandle(file);
+  EXPECT_EQ(Contents("always"), "");
+
+  Put("full", "bytes");
+  file = Open("full", kWrite, 0, FileDisposition::kTruncateExisting);
+  ASSERT_NE(file, 0);
+  // Opened for writing only: reading gives nothing.
+  char byte;
+  EXPECT_EQ(ReadFromFile(file, &byte, 1), 0);
+  CloseFileHandle(file);
+  EXPECT_EQ(Contents("full"), "");
+
+  file = Open("fresh", kReadWrite, 0, FileDisposition::kCreateAlways);
+  ASSERT_NE(file, 0);
+  CloseFileHandle(file);
+  EXPECT_TRUE(Exists("fresh"));
+}
+
+TEST_F(FileTest, PositionsMoveFromHereAndFromTheEnd) {
+  FileHandle file = Open("f", kReadWrite, 0, FileDisposition::kCreateAlways);
+  ASSERT_NE(file, 0);
+  ASSERT_EQ(WriteToFile(file, "hello world", 11), 11);
+  MoveFilePosition(file, -5, SeekOrigin::kCurrent);
+  EXPECT_EQ(ReadAll(file, 3), "wor");
+  // A move before the start fails and the position stays.
+  MoveFilePosition(file, -100, SeekOrigin::kCurrent);
+  EXPECT_EQ(ReadAll(file, 10), "ld");
+  MoveFilePosition(file, -11, SeekOrigin::kEnd);
+  EXPECT_EQ(WriteToFile(file, "J", 1), 1);
+  MoveFilePosition(file, 0, SeekOrigin::kEnd);
+  EXPECT_EQ(WriteToFile(file, "!", 1), 1);
+  EXPECT_EQ(WriteToFile(file, "", 0), 0);
+  CloseFileHandle(file);
+  EXPECT_EQ(Contents("f"), "Jello world!");
+}
+
+TEST_F(FileTest, AppendOnlyWritesLandAtTheEndAsItIsThen) {
+  Put("log", "0123456789");
+  FileHandle append = Open("log", kReadAppend, kShareBoth);
+  ASSERT_NE(append, 0);
+  FileHandle other = Open("log", kReadWrite, kShareBoth);
+  ASSERT_NE(other, 0);
+  // Reading still starts where the position is.
+  EXPECT_EQ(ReadAll(append, 3), "012");
+  EXPECT_EQ(WriteToFile(append, "ab", 2), 2);
+  // Another open makes the file longer; the next write follows that.
+  MoveFilePosition(other, 0, SeekOrigin::kEnd);
+  EXPECT_EQ(WriteToFile(other, "cd", 2), 2);
+  EXPECT_EQ(WriteToFile(append, "ef", 2), 2);
+  CloseFileHandle(other);
+  CloseFileHandle(append);
+  EXPECT_EQ(Contents("log"), "0123456789abcdef");
+}
+
+// Windows' rule: a second open is refused when it wants an access that an
+// open already there does not share, or does not share an access that one
+// already there has. Write access includes append-only access.
+TEST_F(FileTest, ShareModesFollowTheWindowsRule) {
+  Put("shared", "x");
+  const uint32_t kAccesses[] = {kRead, kWrite, kReadWrite, kReadAppend};
+  const uint32_t kShares[] = {0, kFileShareRead, kFileShareWrite, kShareBoth};
+  auto reads = [](uint32_t access) { return (access & kGenericRead) != 0; };
+  auto writes = [](uint32_t access) { return (access & (kGenericWrite | kFileAppendData)) != 0; };
+  for (uint32_t first_access : kAccesses) {
+    for (uint32_t first_share : kShares) {
+      FileHandle first = Open("shared", first_access, first_share);
+      ASSERT_NE(first, 0);
+      for (uint32_t second_access : kAccesses) {
+        for (uint32_t second_share : kShares) {
+          const bool refused = (reads(second_access) && !(first_share & kFileShareRead)) ||
+                               (writes(second_access) && !(first_share & kFileShareWrite)) ||
+                               (reads(first_access) && !(second_share & kFileShareRead)) ||
+                               (writes(first_access) && !(second_share & kFileShareWrite));
+          FileHandle second = Open("shared", second_access, second_share);
+          EXPECT_EQ(second == 0, refused)
+              << "first " << std::hex << first_access << "/" << first_share << ", second "
+              << second_access << "/" << second_share;
+          if (second != 0) CloseFileHandle(second);
+        }
+      }
+      CloseFileHandle(first);
+    }
+  }
+}
+
+TEST_F(FileTest, RefusedOpenLeavesTheFileAsItWas) {
+  Put("kept", "keep me");
+  FileHandle holder = Open("kept", kRead, kFileShareRead);
+  ASSERT_NE(holder, 0);
+  EXPECT_EQ(Open("kept", kReadWrite, kFileShareRead, FileDisposition::kCreateAlways), 0);
+  EXPECT_EQ(Open("kept", kWrite, kFileShareRead, FileDisposition::kTruncateExisting), 0);
+  EXPECT_EQ(Contents("kept"), "keep me");
+  CloseFileHandle(holder);
+  // Closing ends the restriction.
+  FileHandle file = Open("kept", kReadWrite, 0, FileDisposition::kCreateAlways);
+  EXPECT_NE(file, 0);
+  CloseFileHandle(file);
+  EXPECT_EQ(Contents("kept"), "");
+}
+
+TEST_F(FileTest, ShareModesHoldAcrossProcesses) {
+  Put("shared", "data");
+  FileHandle holder = Open("shared", kRead, kFileShareRead);
+  ASSERT_NE(holder, 0);
+  EXPECT_EQ(
+      RunTestChild(ChildOpen(kRead, kFileShareRead, FileDisposition::kOpenExisting, "shared")),
+      kOpened);
+  EXPECT_EQ(
+      RunTestChild(ChildOpen(kReadWrite, kShareBoth, FileDisposition::kOpenExisting, "shared")),
+      kRefused);
+  EXPECT_EQ(RunTestChild(ChildOpen(kRead, 0, FileDisposition::kOpenExisting, "shared")), kRefused);
+  EXPECT_EQ(
+      RunTestChild(ChildOpen(kReadWrite, kShareBoth, FileDisposition::kCreateAlways, "shared")),
+      kRefused);
+  EXPECT_EQ(Contents("shared"), "data");
+  CloseFileHandle(holder);
+
+  holder = Open("shared", kReadAppend, kShareBoth);
+  ASSERT_NE(holder, 0);
+  EXPECT_EQ(
+      RunTestChild(ChildOpen(kReadAppend, kShareBoth, FileDisposition::kOpenAlways, "shared")),
+      kOpened);
+  EXPECT_EQ(
+      RunTestChild(ChildOpen(kRead, kFileShareRead, FileDisposition::kOpenExisting, "shared")),
+      kRefused);
+  CloseFileHandle(holder);
+  EXPECT_EQ(RunTestChild(ChildOpen(kRead, 0, FileDisposition::kOpenExisting, "shared")), kOpened);
+}
+
+TEST_F(FileTest, OpensThatShareNothingNeverOverlap) {
+  const int kRounds = 300;
+  std::string why_not;
+  std::unique_ptr<TestChild> first =
+      TestChild::Start("file_count a " + std::to_string(kRounds) + " counter", &why_not);
+  ASSERT_NE(first, nullptr) << why_not;
+  std::unique_ptr<TestChild> second =
+      TestChild::Start("file_count b " + std::to_string(kRounds) + " counter", &why_not);
+  ASSERT_NE(second, nullptr) << why_not;
+  // Both children are started and waiting before they may begin, so that
+  // their rounds overlap.
+  ASSERT_TRUE(AwaitFile("ready-a"));
+  ASSERT_TRUE(AwaitFile("ready-b"));
+  Put("go", "");
+  EXPECT_EQ(first->Wait(), 0);
+  EXPECT_EQ(second->Wait(), 0);
+  EXPECT_EQ(Contents("counter"), TenDigits(2 * kRounds));
+}
+
+TEST_F(FileTest, DirectoriesAreMadeOnceAndNeverOpenAsFiles) {
+  EXPECT_TRUE(MakeOneDirectory("dir"));
+  EXPECT_FALSE(MakeOneDirectory("dir"));
+  EXPECT_FALSE(MakeOneDirectory("missing\\child"));
+  EXPECT_FALSE(Exists("missing"));
+  EXPECT_FALSE(MakeOneDirectory(""));
+
+  EXPECT_EQ(Open("dir", kRead, kShareBoth), 0);
+  EXPECT_EQ(Open("dir", kReadWrite, kShareBoth, FileDisposition::kOpenAlways), 0);
+  EXPECT_EQ(Open("dir", kReadWrite, kShareBoth, FileDisposition::kCreateAlways), 0);
+  EXPECT_TRUE(std::filesystem::is_directory("dir"));
+
+  FoundEntry found;
+  ASSERT_TRUE(FindFirstEntry("dir", &found));
+  EXPECT_NE(found.attributes & kFileAttributeDirectory, 0u);
+  EXPECT_NE(QueryPathAttributes("dir") & kFileAttributeDirectory, 0u);
+}
+
+TEST_F(FileTest, MovesNeverReplaceAnExistingName) {
+  ASSERT_TRUE(MakeOneDirectory("out"));
+  Put("out/new.tmp", "value\r\n");
+  EXPECT_TRUE(MoveWithoutReplacing("out\\new.tmp", "out\\cant.txt"));
+  EXPECT_FALSE(Exists("out/new.tmp"));
+  EXPECT_EQ(Contents("out/cant.txt"), "value\r\n");
+
+  // A name that is taken stays as it was, and so does the file to move.
+  Put("out/other.tmp", "later\r\n");
+  EXPECT_FALSE(MoveWithoutReplacing("out\\other.tmp", "out\\cant.txt"));
+  EXPECT_EQ(Contents("out/cant.txt"), "value\r\n");
+  EXPECT_EQ(Contents("out/other.tmp"), "later\r\n");
+
+  // Also while the file under that name is open for reading.
+  FileHandle reader = Open("out\\cant.txt", kRead, kFileShareRead);
+  ASSERT_NE(reader, 0);
+  EXPECT_FALSE(MoveWithoutReplacing("out\\other.tmp", "out\\cant.txt"));
+  CloseFileHandle(reader);
+  EXPECT_EQ(Contents("out/cant.txt"), "value\r\n");
+
+  EXPECT_FALSE(MoveWithoutReplacing("out\\missing.tmp", "out\\fresh.txt"));
+  EXPECT_FALSE(Exists("out/fresh.txt"));
+
+  EXPECT_TRUE(RemoveFileAt("out\\other.tmp"));
+  EXPECT_FALSE(Exists("out/other.tmp"));
+  EXPECT_FALSE(RemoveFileAt("out\\other.tmp"));
+}
+
+TEST_F(FileTest, EntriesReportSizesBeyondFourGigabytes) {
+  Put("small", "12345");
+  FoundEntry found;
+  ASSERT_TRUE(FindFirstEntry("small", &found));
+  EXPECT_EQ(found.attributes & kFileAttributeDirectory, 0u);
+  EXPECT_EQ(found.size, 5u);
+  EXPECT_EQ(QueryPathAttributes("small") & kFileAttributeDirectory, 0u);
+
+  constexpr uint64_t kLarge = (5ull << 30) + 3;
+  Put("large", "");
+  std::error_code error;
+  std::filesystem::resize_file("large", kLarge, error);
+  if (error) GTEST_SKIP() << "no room for a sparse file here: " << error.message();
+  ASSERT_TRUE(FindFirstEntry("large", &found));
+  EXPECT_EQ(found.size, kLarge);
+  std::filesystem::remove("large");
+
+  EXPECT_FALSE(FindFirstEntry("missing", &found));
+  EXPECT_FALSE(FindFirstEntry("", &found));
+  EXPECT_EQ(QueryPathAttributes("missing"), kInvalidFileAttributes);
+}
+
+TEST_F(FileTest, DriveTypesTellExistingRootsApart) {
+  const char* root = PathsHaveDriveLetters() ? "C:\\" : "/";
+  EXPECT_GE(QueryDriveType(root), kFirstExistingDriveType);
+  EXPECT_LT(QueryDriveType("no\\such\\root\\"), kFirstExistingDriveType);
+}
+
+}  // namespace
+}  // namespace runtime::platform

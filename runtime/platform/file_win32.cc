@@ -1,0 +1,94 @@
+#include "runtime/platform/file.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+namespace runtime::platform {
+
+static_assert(kGenericRead == GENERIC_READ);
+static_assert(kGenericWrite == GENERIC_WRITE);
+static_assert(kFileAppendData == FILE_APPEND_DATA);
+static_assert(kFileShareRead == FILE_SHARE_READ);
+static_assert(kFileShareWrite == FILE_SHARE_WRITE);
+static_assert(static_cast<DWORD>(FileDisposition::kCreateAlways) == CREATE_ALWAYS);
+static_assert(static_cast<DWORD>(FileDisposition::kOpenExisting) == OPEN_EXISTING);
+static_assert(static_cast<DWORD>(FileDisposition::kOpenAlways) == OPEN_ALWAYS);
+static_assert(static_cast<DWORD>(FileDisposition::kTruncateExisting) == TRUNCATE_EXISTING);
+static_assert(kFileAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY);
+static_assert(kFileAttributeNormal == FILE_ATTRIBUTE_NORMAL);
+static_assert(kInvalidFileAttributes == INVALID_FILE_ATTRIBUTES);
+static_assert(static_cast<DWORD>(SeekOrigin::kCurrent) == FILE_CURRENT);
+static_assert(static_cast<DWORD>(SeekOrigin::kEnd) == FILE_END);
+static_assert(kFirstExistingDriveType == DRIVE_NO_ROOT_DIR + 1);
+
+namespace {
+
+HANDLE Win32Handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+}  // namespace
+
+FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
+                          FileDisposition disposition, uint32_t attributes) {
+  HANDLE file = CreateFileA(path, access, share, nullptr, static_cast<DWORD>(disposition),
+                            attributes, nullptr);
+  if (file == INVALID_HANDLE_VALUE || file == nullptr) return 0;
+  return reinterpret_cast<FileHandle>(file);
+}
+
+int32_t ReadFromFile(FileHandle file, void* destination, int32_t count) {
+  DWORD read = 0;
+  if (!ReadFile(Win32Handle(file), destination, static_cast<DWORD>(count), &read, nullptr)) {
+    return 0;
+  }
+  return static_cast<int32_t>(read);
+}
+
+int32_t WriteToFile(FileHandle file, const void* bytes, int32_t count) {
+  DWORD written = 0;
+  WriteFile(Win32Handle(file), bytes, static_cast<DWORD>(count), &written, nullptr);
+  return static_cast<int32_t>(written);
+}
+
+void MoveFilePosition(FileHandle file, int32_t distance, SeekOrigin origin) {
+  SetFilePointer(Win32Handle(file), distance, nullptr, static_cast<DWORD>(origin));
+}
+
+void CloseFileHandle(FileHandle file) { CloseHandle(Win32Handle(file)); }
+
+bool MakeOneDirectory(const char* path) { return CreateDirectoryA(path, nullptr) != FALSE; }
+
+bool FindFirstEntry(const char* path, FoundEntry* found) {
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA(path, &data);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  found->attributes = data.dwFileAttributes;
+  found->size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  FindClose(search);
+  return true;
+}
+
+uint32_t QueryPathAttributes(const char* path) { return GetFileAttributesA(path); }
+
+uint32_t QueryDriveType(const char* path) { return GetDriveTypeA(path); }
+
+bool MoveWithoutReplacing(const char* from, const char* to) {
+  for (int attempt = 0;; ++attempt) {
+    if (MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH)) return true;
+    const DWORD error = GetLastError();
+    const bool transient = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+                           error == ERROR_LOCK_VIOLATION;
+    if (!transient || attempt == 4) return false;
+    Sleep(10u << attempt);
+  }
+}
+
+bool RemoveFileAt(const char* path) { return DeleteFileA(path) != FALSE; }
+
+bool PathsHaveDriveLetters() { return true; }
+
+}  // namespace runtime::platform

@@ -1,0 +1,33 @@
+#ifndef WEIGH_RUNTIME_PLATFORM_SCRATCH_DIRECTORY_H_
+#define WEIGH_RUNTIME_PLATFORM_SCRATCH_DIRECTORY_H_
+
+#include <string>
+
+namespace runtime::platform {
+
+// For tests: a new, empty directory under the system's temporary directory
+// that is the current directory while the object lives. On destruction the
+// previous current directory comes back and the directory is removed with
+// everything in it.
+class ScratchDirectory {
+ public:
+  ScratchDirectory();
+  ~ScratchDirectory();
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+  // True when the directory was made and entered.
+  bool ok() const { return ok_; }
+
+  // The directory's absolute path, in the platform's own form.
+  const std::string& path() const { return path_; }
+
+ private:
+  bool ok_ = false;
+  std::string path_;
+  std::string previous_;
+};
+
+}  // namespace runtime::platform
+
+#endif  // WEIGH_RUNTIME_PLATFORM_SCRATCH_DIRECTORY_H_

@@ -1,0 +1,87 @@
+#include "runtime/platform/window.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// These build on windows.h.
+#include <commctrl.h>
+#include <objbase.h>
+
+namespace runtime::platform {
+namespace {
+
+// EnumWindows is given the fixed value 1, so the visitor of the calling
+// thread's enumeration waits here.
+thread_local WindowVisitor current_visitor = nullptr;
+
+BOOL CALLBACK VisitWindow(HWND window, LPARAM /*value*/) {
+  if (current_visitor != nullptr) current_visitor(window);
+  return TRUE;
+}
+
+HWND AsHwnd(WindowHandle window) { return static_cast<HWND>(window); }
+
+}  // namespace
+
+void EnumerateTopLevelWindows(WindowVisitor visit) {
+  // A visitor may itself enumerate (through a window procedure); the outer
+  // enumeration gets its visitor back afterwards.
+  WindowVisitor outer = current_visitor;
+  current_visitor = visit;
+  EnumWindows(VisitWindow, 1);
+  current_visitor = outer;
+}
+
+uint32_t WindowThreadId(WindowHandle window) {
+  return GetWindowThreadProcessId(AsHwnd(window), nullptr);
+}
+
+uint32_t WindowProcessId(WindowHandle window) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(AsHwnd(window), &process);
+  return process;
+}
+
+uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
+
+bool IsVisibleWindow(WindowHandle window) { return IsWindowVisible(AsHwnd(window)) != FALSE; }
+
+bool IsEnabledWindow(WindowHandle window) { return IsWindowEnabled(AsHwnd(window)) != FALSE; }
+
+void EnableTopLevelWindow(WindowHandle window, bool enable) {
+  EnableWindow(AsHwnd(window), enable ? TRUE : FALSE);
+}
+
+bool IsTopmostWindow(WindowHandle window) {
+  return (GetWindowLongA(AsHwnd(window), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+}
+
+void SetWindowTopmost(WindowHandle window, bool topmost) {
+  SetWindowPos(AsHwnd(window), topmost ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+               SWP_NOMOVE | SWP_NOSIZE);
+}
+
+WindowHandle ForegroundWindow() { return GetForegroundWindow(); }
+
+int32_t ShowPlatformMessageBox(WindowHandle owner, const char* text, const char* title,
+                               uint32_t style) {
+  return MessageBoxA(AsHwnd(owner), text, title, style);
+}
+
+void StartWindowSystem() {
+  INITCOMMONCONTROLSEX controls;
+  controls.dwSize = 8;
+  controls.dwICC = ICC_TAB_CLASSES | ICC_HOTKEY_CLASS | ICC_DATE_CLASSES | ICC_USEREX_CLASSES |
+                   ICC_INTERNET_CLASSES;
+  static_assert(ICC_TAB_CLASSES + ICC_HOTKEY_CLASS + ICC_DATE_CLASSES + ICC_USEREX_CLASSES +
+                    ICC_INTERNET_CLASSES ==
+                0xB48);
+  InitCommonControlsEx(&controls);
+  CoInitialize(nullptr);
+}
+
+}  // namespace runtime::platform

@@ -1,0 +1,274 @@
+#include "runtime/text_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "runtime/program_heap.h"
+#include "runtime/text.h"
+
+namespace runtime {
+namespace {
+
+using platform::FileDisposition;
+
+ObjectTable* file_table = nullptr;
+
+// How one open asks the platform for the file.
+struct OpenRequest {
+  uint32_t access;
+  uint32_t share;
+  FileDisposition disposition;
+  uint32_t attributes;
+};
+
+TextFile* FindFile(ObjectValue value) {
+  return file_table == nullptr ? nullptr
+                               : static_cast<TextFile*>(FindLiveRecord(file_table, value));
+}
+
+// Takes the number (closing whatever had it) or a new identity, then opens
+// the file with `first`, and with `second` when that fails.
+ObjectValue OpenTextFile(ObjectValue number, const Text& path, const OpenRequest& first,
+                         const OpenRequest* second, bool buffered, bool to_end) {
+  if (file_table == nullptr) return 0;
+  auto* file = static_cast<TextFile*>(ObtainRecord(file_table, number));
+  if (file == nullptr) return 0;
+  platform::FileHandle handle = platform::OpenFileHandle(path.c_str(), first.access, first.share,
+                                                         first.disposition, first.attributes);
+  if (handle == 0 && second != nullptr) {
+    handle = platform::OpenFileHandle(path.c_str(), second->access, second->share,
+                                      second->disposition, second->attributes);
+  }
+  if (handle == 0) {
+    if (number == AUTO_NUMBER) ReleaseRecord(file_table, reinterpret_cast<ObjectValue>(file));
+    return 0;
+  }
+  // Without memory for a buffer the file still works, one platform call per
+  // read or write.
+  file->buffer = buffered ? static_cast<uint8_t*>(ProgramHeapAlloc(FILE_BUFFER_SIZE)) : nullptr;
+  file->handle = handle;
+  file->bufferSize = FILE_BUFFER_SIZE;
+  file->available = 0;
+  file->filled = 0;
+  file->mode = READ_MODE;
+  if (to_end) platform::MoveFilePosition(handle, 0, platform::SeekOrigin::kEnd);
+  return number == AUTO_NUMBER ? reinterpret_cast<ObjectValue>(file) : handle;
+}
+
+int32_t ReadByte(TextFile* file, uint8_t* byte) {
+  return file->buffer != nullptr ? BufferedRead(file, byte, 1)
+                                 : platform::ReadFromFile(file->handle, byte, 1);
+}
+
+// Hands the byte just read back, so that the next read starts with it.
+void UnreadByte(TextFile* file) {
+  if (file->buffer != nullptr) {
+    ++file->available;
+  } else {
+    platform::MoveFilePosition(file->handle, -1, platform::SeekOrigin::kCurrent);
+  }
+}
+
+int32_t WriteBytes(TextFile* file, const void* bytes, int32_t count) {
+  return file->buffer != nullptr ? BufferedWrite(file, bytes, count)
+                                 : platform::WriteToFile(file->handle, bytes, count);
+}
+
+// The path without the trailing bytes that `strip` names. The whole path is
+// used: cutting a long one would name some other file or directory.
+std::string WithoutTrailing(const Text& path, const char* strip) {
+  std::string copy(path.view());
+  std::size_t keep = copy.find_last_not_of(strip);
+  copy.resize(keep == std::string::npos ? 0 : keep + 1);
+  return copy;
+}
+
+}  // namespace
+
+void StartFiles() { file_table = CreateObjectTable(sizeof(TextFile), 16, CloseTextFile); }
+
+void CloseAllFiles() {
+  if (file_table != nullptr) CloseAllObjects(file_table);
+}
+
+int32_t MakeDirectory(const Text& path) {
+  std::string directory = WithoutTrailing(path, " \\/");
+  return platform::MakeOneDirectory(directory.c_str()) ? 1 : 0;
+}
+
+int32_t MoveFileWithoutReplacing(const Text& from, const Text& to) {
+  return platform::MoveWithoutReplacing(from.c_str(), to.c_str()) ? 1 : 0;
+}
+
+int32_t RemoveFile(const Text& path) { return platform::RemoveFileAt(path.c_str()) ? 1 : 0; }
+
+int64_t QueryFileSize(const Text& path) {
+  if (path.empty()) return -1;
+  std::string name(path.view());
+  if (platform::PathsHaveDriveLetters() && (name.size() == 2 || name.size() == 3) &&
+      name[1] == ':') {
+    if (name.size() == 2) name += '\\';
+    return platform::QueryDriveType(name.c_str()) >= platform::kFirstExistingDriveType ? -2 : -1;
+  }
+  name = WithoutTrailing(path, "\\/");
+  platform::FoundEntry found;
+  if (platform::FindFirstEntry(name.c_str(), &found)) {
+    if (found.attributes & platform::kFileAttributeDirectory) return -2;
+    return static_cast<int64_t>(found.size);
+  }
+  if (name.starts_with("\\\\") || name.starts_with("..")) {
+    uint32_t attributes = platform::QueryPathAttributes(name.c_str());
+    if (attributes != platform::kInvalidFileAttributes) {
+      return (attributes & platform::kFileAttributeDirectory) ? -2 : -1;
+    }
+    return platform::QueryDriveType(name.c_str()) >= platform::kFirstExistingDriveType ? -2 : -1;
+  }
+  return -1;
+}
+
+ObjectValue CreateTextFile(ObjectValue number, const Text& path) {
+  const OpenRequest first{platform::kGenericRead | platform::kGenericWrite,
+                          platform::kFileShareRead, FileDisposition::kCreateAlways,
+                          platform::kFileAttributeNormal};
+  // An existing file that refuses to be replaced (hidden, or not readable)
+  // may still be emptied for writing.
+  const OpenRequest second{platform::kGenericWrite, platform::kFileShareRead,
+                           FileDisposition::kTruncateExisting, 0};
+  return OpenTextFile(number, path, first, &second, true, false);
+}
+
+ObjectValue OpenForUpdate(ObjectValue number, const Text& path, int32_t options) {
+  uint32_t share = 0;
+  if (options & OPTION_SHARE_READ) share = platform::kFileShareRead;
+  if (options & OPTION_SHARE_WRITE) share = platform::kFileShareRead | platform::kFileShareWrite;
+  const bool append = (options & OPTION_APPEND) != 0;
+  // Appending asks for append-only writing instead of plain writing: every
+  // write-out then lands at the end of the file as it is at that moment, so
+  // runs that log at the same time never overwrite each other's lines. The
+  // move to the end below still places the first read there.
+  const uint32_t access = append ? platform::kGenericRead | platform::kFileAppendData
+                                 : platform::kGenericRead | platform::kGenericWrite;
+  const OpenRequest request{access, share, FileDisposition::kOpenAlways,
+                            platform::kFileAttributeNormal};
+  return OpenTextFile(number, path, request, nullptr, (options & OPTION_NO_BUFFER) == 0, append);
+}
+
+ObjectValue OpenForReading(ObjectValue number, const Text& path, int32_t options) {
+  const OpenRequest request{platform::kGenericRead,
+                            (options & OPTION_SHARE_READ) ? platform::kFileShareRead : 0u,
+                            FileDisposition::kOpenExisting, platform::kFileAttributeNormal};
+  return OpenTextFile(number, path, request, nullptr, (options & OPTION_NO_BUFFER) == 0, false);
+}
+
+ObjectValue IsFileOpen(ObjectValue value) {
+  return file_table == nullptr ? 0 : IsLiveObject(file_table, value);
+}
+
+Text ReadLine(ObjectValue value) {
+  TextFile* file = FindFile(value);
+  if (file == nullptr) return Text();
+  std::string line;
+  line.reserve(FILE_BUFFER_SIZE);
+  uint8_t byte;
+  while (ReadByte(file, &byte) == 1 && byte != 0 && byte != '\n') {
+    if (byte == '\r') {
+      // CR LF is one line end; after a lone CR the next line starts with
+      // whatever followed it.
+      uint8_t next;
+      if (ReadByte(file, &next) == 1 && next != '\n') UnreadByte(file);
+      break;
+    }
+    line.push_back(static_cast<char>(byte));
+  }
+  return Text(line);
+}
+
+int32_t WriteLine(ObjectValue value, const Text& text) {
+  TextFile* file = FindFile(value);
+  if (file == nullptr) return 0;
+  int32_t accepted = 0;
+  if (!text.empty()) accepted += WriteBytes(file, text.data(), text.size());
+  accepted += WriteBytes(file, "\r\n", 2);
+  return accepted;
+}
+
+void CloseTextFile(ObjectValue value) {
+  if (file_table == nullptr) return;
+  if (value == AUTO_NUMBER) {
+    CloseAllObjects(file_table);
+    return;
+  }
+  TextFile* file = FindFile(value);
+  if (file == nullptr) return;
+  if (file->buffer != nullptr) {
+    FlushFileBuffer(file);
+    ProgramHeapFree(file->buffer);
+  }
+  platform::CloseFileHandle(file->handle);
+  ReleaseRecord(file_table, value);
+}
+
+int32_t FlushFileBuffer(TextFile* file) {
+  if (file->mode != WRITE_MODE || file->buffer == nullptr) return 0;
+  int32_t written =
+      platform::WriteToFile(file->handle, file->buffer, file->bufferSize - file->available);
+  file->available = file->bufferSize;
+  return written;
+}
+
+int32_t BufferedRead(TextFile* file, void* destination, int32_t count) {
+  if (count <= 0) return 0;
+  auto* out = static_cast<uint8_t*>(destination);
+  if (file->buffer == nullptr) return platform::ReadFromFile(file->handle, out, count);
+  if (file->mode == WRITE_MODE) {
+    FlushFileBuffer(file);
+    file->mode = READ_MODE;
+    file->available = 0;
+  }
+  const uint8_t* unread = file->buffer + (file->filled - file->available);
+  if (file->available >= count) {
+    std::memcpy(out, unread, static_cast<std::size_t>(count));
+    file->available -= count;
+    return count;
+  }
+  const int32_t copied = file->available;
+  if (copied > 0) std::memcpy(out, unread, static_cast<std::size_t>(copied));
+  file->available = 0;
+  const int32_t rest = count - copied;
+  if (rest >= file->bufferSize) {
+    return copied + platform::ReadFromFile(file->handle, out + copied, rest);
+  }
+  const int32_t got = platform::ReadFromFile(file->handle, file->buffer, file->bufferSize);
+  file->filled = got;
+  file->available = got;
+  const int32_t taken = std::min(rest, got);
+  if (taken > 0) std::memcpy(out + copied, file->buffer, static_cast<std::size_t>(taken));
+  file->available -= taken;
+  return copied + taken;
+}
+
+int32_t BufferedWrite(TextFile* file, const void* source, int32_t count) {
+  if (count <= 0) return 0;
+  if (file->buffer == nullptr) return platform::WriteToFile(file->handle, source, count);
+  if (file->mode == READ_MODE) {
+    // Hand the read-ahead back so that the write lands at the logical
+    // position.
+    platform::MoveFilePosition(file->handle, -file->available, platform::SeekOrigin::kCurrent);
+    file->mode = WRITE_MODE;
+    file->available = file->bufferSize;
+  }
+  if (file->available > count) {
+    std::memcpy(file->buffer + (file->bufferSize - file->available), source,
+                static_cast<std::size_t>(count));
+    file->available -= count;
+    return count;
+  }
+  FlushFileBuffer(file);
+  if (count >= file->bufferSize) return platform::WriteToFile(file->handle, source, count);
+  std::memcpy(file->buffer, source, static_cast<std::size_t>(count));
+  file->available -= count;
+  return count;
+}
+
+}  // namespace runtime

@@ -1,0 +1,122 @@
+#ifndef WEIGH_RUNTIME_TEXT_FILE_H_
+#define WEIGH_RUNTIME_TEXT_FILE_H_
+
+#include <cstdint>
+
+#include "runtime/object_table.h"
+#include "runtime/platform/file.h"
+
+namespace runtime {
+
+class Text;
+
+// The buffer size every buffered file gets at open.
+constexpr int32_t FILE_BUFFER_SIZE = 4096;
+
+// Open options, a bit set. Share reading with other opens of the file.
+constexpr int32_t OPTION_SHARE_READ = 1;
+// OpenForUpdate only: share reading and writing with other opens.
+constexpr int32_t OPTION_SHARE_WRITE = 2;
+// The file gets no buffer: every read and write is a platform call.
+constexpr int32_t OPTION_NO_BUFFER = 4;
+// OpenForUpdate only: every write-out lands at the end of the file.
+constexpr int32_t OPTION_APPEND = 8;
+
+// The buffer holds bytes not yet written.
+constexpr int32_t WRITE_MODE = 0;
+// The buffer holds bytes read ahead.
+constexpr int32_t READ_MODE = 1;
+
+// One open text file. In WRITE_MODE the pending bytes are the first
+// bufferSize - available bytes of the buffer, and the platform's position is
+// that many bytes behind the logical one. In READ_MODE the unread bytes are
+// the `available` bytes ending at offset `filled`, and the platform's
+// position is `available` bytes ahead of the logical one.
+struct TextFile {
+  platform::FileHandle handle;  // first: non-zero while open (the table's liveness test)
+  uint8_t* buffer;              // nullptr for an unbuffered file
+  int32_t bufferSize;
+  int32_t available;
+  int32_t filled;
+  int32_t mode;
+};
+
+// Makes the file table. Runs once at start, before any other file operation.
+void StartFiles();
+
+// Closes every open file, writing out buffered bytes first. Runs at stop.
+void CloseAllFiles();
+
+// Creates the directory `path` after removing trailing blanks, '\' and '/'.
+// Only the last component is created, and the whole path is used however
+// long it is. Returns non-zero when it was created, 0 when it existed
+// already or could not be made.
+int32_t MakeDirectory(const Text& path);
+
+// Gives the closed file `from` the name `to` unless something has that name
+// already, which is never replaced; a reader of `to` sees the whole file or
+// nothing. Returns non-zero when the file was moved, 0 otherwise (`from` is
+// then left where it was).
+int32_t MoveFileWithoutReplacing(const Text& from, const Text& to);
+
+// Removes the file at `path`. Returns non-zero when it was removed.
+int32_t RemoveFile(const Text& path);
+
+// Returns the size in bytes of the file at `path`, -2 for a directory (or an
+// existing drive such as "C:" where paths have drive letters) and -1 when
+// there is nothing there or the path is empty. Trailing '\' and '/' are
+// ignored, and the whole path is used however long it is.
+int64_t QueryFileSize(const Text& path);
+
+// Creates the file at `path`, or empties an existing one, for reading and
+// writing; others may read it meanwhile. Returns the platform handle under a
+// number, the new identity for AUTO_NUMBER, 0 on failure. Reusing a number
+// closes its file first, whatever the outcome.
+ObjectValue CreateTextFile(ObjectValue number, const Text& path);
+
+// Opens the file at `path` for reading and writing at offset 0, creating it
+// empty when missing. `options`: OPTION_SHARE_READ lets others read it
+// meanwhile, OPTION_SHARE_WRITE also write it, neither keeps everyone out;
+// OPTION_NO_BUFFER; OPTION_APPEND makes every write-out land at the end of
+// the file as it is at that moment. Returns as CreateTextFile.
+ObjectValue OpenForUpdate(ObjectValue number, const Text& path,
+                          int32_t options = OPTION_SHARE_READ);
+
+// Opens the existing file at `path` for reading. `options`: OPTION_SHARE_READ
+// lets others read it meanwhile (otherwise nobody may open it), and
+// OPTION_NO_BUFFER. Returns as CreateTextFile; 0 for a missing file.
+ObjectValue OpenForReading(ObjectValue number, const Text& path, int32_t options);
+
+// Returns non-zero when `value` denotes an open file. Safe for any value;
+// AUTO_NUMBER gives 0.
+ObjectValue IsFileOpen(ObjectValue value);
+
+// Reads the next line and returns it without its line end (CR LF, LF or CR
+// alone; a zero byte also ends a line and is dropped). The end of the file
+// and an empty line both give the empty text, as does a value under which
+// no file is open.
+Text ReadLine(ObjectValue value);
+
+// Writes the bytes of `text` and CR LF. Returns the bytes accepted (the
+// text's length plus 2), 0 when no file is open under `value`.
+int32_t WriteLine(ObjectValue value, const Text& text);
+
+// Closes the file under `value`, or every file for AUTO_NUMBER, writing out
+// its buffered bytes first. Does nothing when no file is open under it.
+void CloseTextFile(ObjectValue value);
+
+// Writes out the pending bytes of a file in WRITE_MODE and empties its
+// buffer; does nothing in READ_MODE. Returns the bytes the platform accepted.
+int32_t FlushFileBuffer(TextFile* file);
+
+// Delivers up to `count` bytes at the logical position through the buffer,
+// refilling it as needed. Returns the bytes delivered.
+int32_t BufferedRead(TextFile* file, void* destination, int32_t count);
+
+// Writes `count` bytes at the logical position through the buffer; the
+// buffer never stays completely full. Returns the bytes accepted.
+int32_t BufferedWrite(TextFile* file, const void* source, int32_t count);
+
+}  // namespace runtime
+
+#endif  // WEIGH_RUNTIME_TEXT_FILE_H_
