@@ -1,0 +1,300 @@
+// The scale dialogue over a real line: a pseudo-terminal natively, a COM
+// pair under Wine. A thread at the far end plays the scale.
+#include "station/scale_dialogue.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runtime/platform/scratch_directory.h"
+#include "runtime/platform/serial_test_line.h"
+#include "runtime/program_heap.h"
+#include "runtime/serial_port.h"
+#include "runtime/text.h"
+#include "runtime/text_file.h"
+#include "station/station.h"
+
+namespace station {
+namespace {
+
+using runtime::Text;
+using runtime::platform::SerialTestLine;
+
+const std::string kRequest("\x05\x11");
+const std::string kStableReply("\x01\x02S  12.50kg\x7A\x03\x04", 15);
+const std::string kUnstableReply("\x01\x02U  12.40kg\x7B\x03\x04", 15);
+
+// The weight text as the dialogue returns it: STX, then the digits.
+std::string StxAnd(const char* text) { return std::string(1, '\x02') + text; }
+const std::string kWeight = StxAnd("12.50");
+
+// The scale at the far end of a line. It answers each request with the next
+// reply of its script, repeating the last one; a reply is sent in chunks of
+// `chunkSize` bytes (0: in one piece) with `chunkGapMs` between them. An
+// empty reply sends nothing. With `tickMs` above 0 it ignores requests and
+// sends the next reply every `tickMs` instead.
+class Scale {
+ public:
+  struct Options {
+    std::vector<std::string> replies;
+    int chunkSize = 0;
+    int chunkGapMs = 0;
+    int tickMs = 0;
+  };
+
+  Scale(SerialTestLine* line, Options options)
+      : line_(line), options_(std::move(options)), thread_([this] { Serve(); }) {}
+  ~Scale() {
+    stop_ = true;
+    thread_.join();
+  }
+
+  int requests() const { return requests_; }
+
+ private:
+  void Serve() {
+    std::string received;
+    std::size_t next = 0;
+    auto tick = std::chrono::steady_clock::now();
+    while (!stop_) {
+      char bytes[2];
+      int32_t got = line_->PeerRead(bytes, 2, 10);
+      received.append(bytes, static_cast<std::size_t>(got));
+      if (options_.tickMs > 0) {
+        auto now = std::chrono::steady_clock::now();
+        if (now - tick >= std::chrono::milliseconds(options_.tickMs)) {
+          tick = now;
+          Send(Reply(next++));
+        }
+        continue;
+      }
+      std::size_t found;
+      while ((found = received.find(kRequest)) != std::string::npos) {
+        received.erase(0, found + kRequest.size());
+        ++requests_;
+        Send(Reply(next++));
+      }
+    }
+  }
+
+  const std::string& Reply(std::size_t index) const {
+    return options_.replies[std::min(index, options_.replies.size() - 1)];
+  }
+
+  void Send(const std::string& reply) {
+    std::size_t chunk =
+        options_.chunkSize > 0 ? static_cast<std::size_t>(options_.chunkSize) : reply.size();
+    for (std::size_t at = 0; at < reply.size() && !stop_; at += chunk) {
+      if (at > 0) std::this_thread::sleep_for(std::chrono::milliseconds(options_.chunkGapMs));
+      std::string part = reply.substr(at, chunk);
+      line_->PeerWrite(part.data(), static_cast<int32_t>(part.size()));
+    }
+  }
+
+  SerialTestLine* line_;
+  Options options_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> requests_{0};
+  std::thread thread_;
+};
+
+class ScaleDialogueTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    runtime::CreateProgramHeap();
+    runtime::StartFiles();
+    runtime::StartPorts();
+    std::string why_not;
+    line_ = SerialTestLine::Create(0, &why_not);
+    ASSERT_NE(line_, nullptr) << why_not;
+  }
+  void TearDown() override {
+    scale_.reset();
+    runtime::CloseAllPorts();
+    runtime::CloseAllFiles();
+    runtime::DestroyProgramHeap();
+  }
+
+  void StartScale(Scale::Options options) {
+    scale_ = std::make_unique<Scale>(line_.get(), std::move(options));
+  }
+
+  // Runs the dialogue on the line; `elapsed_ms` gets how long it took.
+  std::string Query(const WaitLimits& limits, int64_t* elapsed_ms = nullptr) {
+    auto start = std::chrono::steady_clock::now();
+    Text quantity = QueryScale(Text(line_->DeviceName()), limits);
+    if (elapsed_ms != nullptr) {
+      *elapsed_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    }
+    return std::string(quantity.view());
+  }
+
+  // The dialogue closed port number 0 whatever its outcome.
+  void ExpectPortClosed() {
+    EXPECT_EQ(runtime::PortInputCount(0), 0);
+    EXPECT_EQ(runtime::WritePortText(0, Text("x")), 0);
+  }
+
+  std::unique_ptr<SerialTestLine> line_;
+  std::unique_ptr<Scale> scale_;
+};
+
+TEST_F(ScaleDialogueTest, StableReplyInOnePiece) {
+  StartScale({.replies = {kStableReply}});
+  EXPECT_EQ(Query(WaitLimits()), kWeight);
+  EXPECT_EQ(scale_->requests(), 1);
+  ExpectPortClosed();
+}
+
+TEST_F(ScaleDialogueTest, StableReplyInChunks) {
+  StartScale({.replies = {kStableReply}, .chunkSize = 4, .chunkGapMs = 8});
+  EXPECT_EQ(Query(WaitLimits()), kWeight);
+}
+
+TEST_F(ScaleDialogueTest, UnstableThenStableAsksExactlyOnceMore) {
+  StartScale({.replies = {kUnstableReply, kUnstableReply, kStableReply}});
+  EXPECT_EQ(Query(WaitLimits()), kWeight);
+  // Nothing more is asked once the stable reply was taken.
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_EQ(scale_->requests(), 3);
+}
+
+TEST_F(ScaleDialogueTest, TwoThousandBytesAtOnce) {
+  StartScale({.replies = {std::string(1985, '0') + kStableReply}});
+  EXPECT_EQ(Query(WaitLimits()), kWeight);
+}
+
+TEST_F(ScaleDialogueTest, SilentScaleEndsAtTheSilenceLimit) {
+  StartScale({.replies = {""}});
+  int64_t elapsed = 0;
+  EXPECT_EQ(Query(WaitLimits{.silenceLimit = 300, .totalLimit = 10000}, &elapsed), "");
+  EXPECT_GE(elapsed, 300);
+  EXPECT_LT(elapsed, 3000);
+  EXPECT_EQ(scale_->requests(), 1);
+  ExpectPortClosed();
+}
+
+TEST_F(ScaleDialogueTest, UnstableForeverEndsAtTheTotalLimit) {
+  StartScale({.replies = {kUnstableReply}});
+  int64_t elapsed = 0;
+  EXPECT_EQ(Query(WaitLimits{.silenceLimit = 1000, .totalLimit = 1500}, &elapsed), "");
+  EXPECT_GE(elapsed, 1500);
+  EXPECT_LT(elapsed, 4000);
+  EXPECT_GE(scale_->requests(), 5);
+  ExpectPortClosed();
+}
+
+TEST_F(ScaleDialogueTest, ArrivingBytesKeepTheWaitGoing) {
+  // A byte every 100 ms is never silent for 400 ms, so only the total
+  // limit ends the wait; the lone bytes are replies that ask for nothing.
+  StartScale({.replies = {"x"}, .tickMs = 100});
+  int64_t elapsed = 0;
+  EXPECT_EQ(Query(WaitLimits{.silenceLimit = 400, .totalLimit = 1500}, &elapsed), "");
+  EXPECT_GE(elapsed, 1500);
+  EXPECT_LT(elapsed, 4000);
+}
+
+TEST_F(ScaleDialogueTest, PortThatCannotOpenEndsAtTheSilenceLimit) {
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(std::string(QueryScale(Text("NOSUCHPORT"), WaitLimits{300, 10000}).view()), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  ExpectPortClosed();
+}
+
+// The configuration file and the whole acquisition, in a fresh current
+// directory.
+class AcquireQuantityTest : public ScaleDialogueTest {
+ protected:
+  void SetUp() override {
+    ScaleDialogueTest::SetUp();
+    ASSERT_TRUE(scratch_.ok());
+  }
+
+  static void WriteConfig(const std::string& content) {
+    std::ofstream(CONFIG_FILE_NAME, std::ios::binary) << content;
+  }
+  static std::string ReadConfig() {
+    std::ifstream file(CONFIG_FILE_NAME, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  }
+
+  // Acquires with the standard silence limit unless told otherwise;
+  // `elapsed_ms` gets how long it took.
+  std::string Acquire(int64_t* elapsed_ms = nullptr,
+                      WaitLimits limits = WaitLimits{.silenceLimit = 5000, .totalLimit = 10000}) {
+    auto start = std::chrono::steady_clock::now();
+    std::string quantity(AcquireQuantity(limits).view());
+    if (elapsed_ms != nullptr) {
+      *elapsed_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    }
+    return quantity;
+  }
+
+  runtime::platform::ScratchDirectory scratch_;
+};
+
+TEST_F(AcquireQuantityTest, FirstRunWritesTheDefaultAndReturnsAtOnce) {
+  StartScale({.replies = {kStableReply}});
+  int64_t elapsed = 0;
+  EXPECT_EQ(Acquire(&elapsed), "");
+  EXPECT_LT(elapsed, 1000);
+  EXPECT_EQ(ReadConfig(), "COM1\r\n");
+  EXPECT_EQ(runtime::IsFileOpen(0), 0);
+  EXPECT_EQ(scale_->requests(), 0);
+}
+
+TEST_F(AcquireQuantityTest, EmptyOrOneByteConfigurationIsRewritten) {
+  for (const std::string content : {"", "X"}) {
+    WriteConfig(content);
+    int64_t elapsed = 0;
+    EXPECT_EQ(Acquire(&elapsed), "") << content;
+    EXPECT_LT(elapsed, 1000) << content;
+    EXPECT_EQ(ReadConfig(), "COM1\r\n") << content;
+  }
+}
+
+TEST_F(AcquireQuantityTest, DirectoryInThePlaceOfTheConfigurationGivesNothing) {
+  ASSERT_TRUE(std::filesystem::create_directory(CONFIG_FILE_NAME));
+  int64_t elapsed = 0;
+  EXPECT_EQ(Acquire(&elapsed), "");
+  EXPECT_LT(elapsed, 1000);
+  EXPECT_TRUE(std::filesystem::is_directory(CONFIG_FILE_NAME));
+}
+
+TEST_F(AcquireQuantityTest, ConfiguredPortGivesTheWeight) {
+  const std::string config = line_->DeviceName() + "\r\nignored\r\n";
+  WriteConfig(config);
+  StartScale({.replies = {kUnstableReply, kStableReply}});
+  EXPECT_EQ(Acquire(), kWeight);
+  EXPECT_EQ(scale_->requests(), 2);
+  // The configuration stays open as file 0 until every file is closed.
+  EXPECT_NE(runtime::IsFileOpen(0), 0);
+  runtime::CloseAllFiles();
+  EXPECT_EQ(ReadConfig(), config);
+  ExpectPortClosed();
+}
+
+TEST_F(AcquireQuantityTest, EmptyFirstLineEndsAtTheSilenceLimit) {
+  WriteConfig("\r\n" + line_->DeviceName() + "\r\n");
+  StartScale({.replies = {kStableReply}});
+  int64_t elapsed = 0;
+  EXPECT_EQ(Acquire(&elapsed, WaitLimits{.silenceLimit = 300, .totalLimit = 10000}), "");
+  EXPECT_GE(elapsed, 300);
+  EXPECT_EQ(scale_->requests(), 0);
+}
+
+}  // namespace
+}  // namespace station
