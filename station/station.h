@@ -11,6 +11,25 @@ namespace station {
 // empty text when no reading could be had.
 runtime::Text AcquireQuantity();
 
+// Reads the value still waiting in "raspuns\cant.txt": stores its first line
+// in `pending` and returns true when the file can be opened for reading;
+// otherwise `pending` is empty and the result false.
+bool ReadPendingQuantity(runtime::Text* pending);
+
+// Appends the run's line to "log.txt": date and time, the value still
+// waiting (if any) and `newQuantity`. Writes nothing when the log cannot be
+// opened.
+void RecordStage(const runtime::Text& newQuantity);
+
+// Hands `newQuantity` to the consuming program through "raspuns\cant.txt",
+// or, while a value is still waiting there, shows the conflict message and
+// changes nothing.
+void HandoffStage(const runtime::Text& newQuantity);
+
+// The whole run: starts the services, acquires the new quantity, records
+// it, hands it off and stops the services, writing out every buffer.
+void RunStation();
+
 }  // namespace station
 
 #endif  // WEIGH_STATION_STATION_H_

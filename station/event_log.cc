@@ -1,0 +1,38 @@
+// The record stage: one line per run appended to "log.txt".
+#include "runtime/date_text.h"
+#include "runtime/text.h"
+#include "runtime/text_file.h"
+#include "station/station.h"
+
+namespace station {
+
+using runtime::Text;
+
+void RecordStage(const Text& newQuantity) {
+  // Shared reading and writing: other programs may read the log, and other
+  // runs may append to it at the same time.
+  const runtime::ObjectValue log = runtime::OpenForUpdate(
+      runtime::AUTO_NUMBER, Text("log.txt"),
+      runtime::OPTION_SHARE_READ | runtime::OPTION_SHARE_WRITE | runtime::OPTION_APPEND);
+
+  Text pending;
+  ReadPendingQuantity(&pending);
+
+  Text detail;
+  if (!runtime::TextEquals(pending, Text())) {
+    detail = detail + Text("Cantitate netratata : ") + pending + Text(" ");
+  }
+  detail = detail + Text("Cantitate noua : ") + newQuantity;
+
+  // The date is taken after the handoff file was read.
+  const Text line =
+      runtime::ExpandDateMask(Text("%yyyy/%mm/%dd - %hh:%ii:%ss - "), runtime::CurrentDateValue()) +
+      Text(" / ") + detail;
+
+  if (log != 0) {
+    runtime::WriteLine(log, line);
+    runtime::CloseTextFile(log);
+  }
+}
+
+}  // namespace station
