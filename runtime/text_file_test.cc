@@ -566,10 +566,6 @@ TEST_F(TextFileTest, ShareModesHoldAcrossProcesses) {
 }
 
 TEST_F(TextFileTest, ConcurrentAppendsLoseNoLine) {
-  if (platform::RunningUnderWine()) {
-    GTEST_SKIP() << "Wine appends by finding the end and then writing there, so appends from "
-                    "two processes can overwrite each other; Windows appends atomically";
-  }
   const int kRounds = 300;
   std::string why_not;
   std::unique_ptr<platform::TestChild> a =

@@ -8,6 +8,10 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
 namespace runtime::platform {
 
 static_assert(kGenericRead == GENERIC_READ);
@@ -30,6 +34,23 @@ namespace {
 
 HANDLE Win32Handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
+// Handles opened for appending only. Windows appends through such a handle
+// atomically, but Wine finds the end and then writes there, so two
+// processes appending at once can overwrite each other's bytes. Every
+// write through these handles therefore also holds an exclusive lock on one
+// byte far beyond any content: appenders take turns, and nobody reading or
+// writing the file's real bytes is ever held up by it.
+std::mutex appenders_lock;
+std::vector<HANDLE> appenders;
+
+constexpr DWORD kTurnOffsetHigh = 0x7FFFFFFF;
+constexpr DWORD kTurnOffsetLow = 0xFFFFFF00;
+
+bool IsAppender(HANDLE file) {
+  std::lock_guard<std::mutex> hold(appenders_lock);
+  return std::find(appenders.begin(), appenders.end(), file) != appenders.end();
+}
+
 }  // namespace
 
 FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
@@ -37,6 +58,10 @@ FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
   HANDLE file = CreateFileA(path, access, share, nullptr, static_cast<DWORD>(disposition),
                             attributes, nullptr);
   if (file == INVALID_HANDLE_VALUE || file == nullptr) return 0;
+  if ((access & kFileAppendData) != 0 && (access & kGenericWrite) == 0) {
+    std::lock_guard<std::mutex> hold(appenders_lock);
+    appenders.push_back(file);
+  }
   return reinterpret_cast<FileHandle>(file);
 }
 
@@ -50,7 +75,18 @@ int32_t ReadFromFile(FileHandle file, void* destination, int32_t count) {
 
 int32_t WriteToFile(FileHandle file, const void* bytes, int32_t count) {
   DWORD written = 0;
-  WriteFile(Win32Handle(file), bytes, static_cast<DWORD>(count), &written, nullptr);
+  HANDLE handle = Win32Handle(file);
+  if (!IsAppender(handle)) {
+    WriteFile(handle, bytes, static_cast<DWORD>(count), &written, nullptr);
+    return static_cast<int32_t>(written);
+  }
+  OVERLAPPED turn{};
+  turn.Offset = kTurnOffsetLow;
+  turn.OffsetHigh = kTurnOffsetHigh;
+  // Without the lock (a file system that has none) the write still goes out.
+  const bool locked = LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn) != FALSE;
+  WriteFile(handle, bytes, static_cast<DWORD>(count), &written, nullptr);
+  if (locked) UnlockFileEx(handle, 0, 1, 0, &turn);
   return static_cast<int32_t>(written);
 }
 
@@ -58,7 +94,14 @@ void MoveFilePosition(FileHandle file, int32_t distance, SeekOrigin origin) {
   SetFilePointer(Win32Handle(file), distance, nullptr, static_cast<DWORD>(origin));
 }
 
-void CloseFileHandle(FileHandle file) { CloseHandle(Win32Handle(file)); }
+void CloseFileHandle(FileHandle file) {
+  HANDLE handle = Win32Handle(file);
+  {
+    std::lock_guard<std::mutex> hold(appenders_lock);
+    appenders.erase(std::remove(appenders.begin(), appenders.end(), handle), appenders.end());
+  }
+  CloseHandle(handle);
+}
 
 bool MakeOneDirectory(const char* path) { return CreateDirectoryA(path, nullptr) != FALSE; }
 
