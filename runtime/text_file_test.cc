@@ -24,6 +24,9 @@
 namespace runtime {
 namespace {
 
+using platform::FileContents;
+using platform::PutFile;
+
 using namespace std::string_literals;
 
 constexpr int32_t kAppendToLog = OPTION_SHARE_READ | OPTION_SHARE_WRITE | OPTION_APPEND;
@@ -31,15 +34,6 @@ constexpr int32_t kAppendToLog = OPTION_SHARE_READ | OPTION_SHARE_WRITE | OPTION
 // Exit codes of the child's open task.
 constexpr int kOpened = 10;
 constexpr int kRefused = 11;
-
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void Put(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
@@ -119,7 +113,7 @@ class TextFileTest : public testing::Test {
 
   // The lines ReadLine gives for a file holding `bytes`, `count` calls.
   std::vector<std::string> LinesOf(const std::string& bytes, int count, int32_t options) {
-    Put("lines", bytes);
+    PutFile("lines", bytes);
     ObjectValue file = OpenForReading(AUTO_NUMBER, "lines", options);
     std::vector<std::string> lines;
     if (file == 0) return lines;
@@ -150,14 +144,14 @@ TEST_F(TextFileTest, EveryKindOfLineEnd) {
 
 TEST_F(TextFileTest, CarriageReturnAtTheEndLeavesThePositionThere) {
   for (int32_t options : {OPTION_SHARE_READ, OPTION_SHARE_READ | OPTION_NO_BUFFER}) {
-    Put("f", "a\r");
+    PutFile("f", "a\r");
     ObjectValue file = OpenForUpdate(AUTO_NUMBER, "f", options);
     ASSERT_NE(file, 0);
     EXPECT_EQ(ReadLine(file).view(), "a");
     EXPECT_EQ(ReadLine(file).view(), "");
     EXPECT_EQ(WriteLine(file, "z"), 3);
     CloseTextFile(file);
-    EXPECT_EQ(Contents("f"), "a\rz\r\n") << options;
+    EXPECT_EQ(FileContents("f"), "a\rz\r\n") << options;
   }
 }
 
@@ -171,7 +165,7 @@ TEST_F(TextFileTest, LinesAroundTheBufferSizeGoOutAndComeBackWhole) {
     expected += Pattern(length) + "\r\n";
   }
   CloseTextFile(file);
-  ASSERT_EQ(Contents("long"), expected);
+  ASSERT_EQ(FileContents("long"), expected);
 
   for (int32_t options : {OPTION_SHARE_READ, OPTION_NO_BUFFER}) {
     file = OpenForReading(AUTO_NUMBER, "long", options);
@@ -186,19 +180,19 @@ TEST_F(TextFileTest, LongLineAfterPendingBytesKeepsTheOrder) {
   ObjectValue file = OpenForUpdate(AUTO_NUMBER, "f");
   ASSERT_NE(file, 0);
   EXPECT_EQ(WriteLine(file, "first"), 7);
-  EXPECT_EQ(Contents("f"), "");  // still in the buffer
+  EXPECT_EQ(FileContents("f"), "");  // still in the buffer
   EXPECT_EQ(WriteLine(file, Text(Pattern(5000))), 5002);
   // The pending line and the long text went out; CR LF waits in the buffer.
-  EXPECT_EQ(Contents("f"), "first\r\n" + Pattern(5000));
+  EXPECT_EQ(FileContents("f"), "first\r\n" + Pattern(5000));
   CloseTextFile(file);
-  EXPECT_EQ(Contents("f"), "first\r\n" + Pattern(5000) + "\r\n");
+  EXPECT_EQ(FileContents("f"), "first\r\n" + Pattern(5000) + "\r\n");
 }
 
 // The buffer on its own, on a file opened directly on the platform.
 class FileBufferTest : public TextFileTest {
  protected:
   void OpenRaw(const std::string& bytes) {
-    Put("raw", bytes);
+    PutFile("raw", bytes);
     // Shared, so that the test can look at the file meanwhile.
     file_.handle = platform::OpenFileHandle("raw", platform::kGenericRead | platform::kGenericWrite,
                                             platform::kFileShareRead | platform::kFileShareWrite,
@@ -249,7 +243,7 @@ TEST_F(FileBufferTest, WritesNeverLeaveTheBufferFull) {
   EXPECT_EQ(BufferedWrite(&file_, bytes.data() + 4096, 4096), 4096);
   EXPECT_EQ(file_.available, FILE_BUFFER_SIZE);
   EXPECT_EQ(FlushFileBuffer(&file_), 0);
-  EXPECT_EQ(Contents("raw"), bytes);
+  EXPECT_EQ(FileContents("raw"), bytes);
 }
 
 TEST_F(FileBufferTest, ReadsRefillAndReadLargeCountsDirectly) {
@@ -283,30 +277,30 @@ TEST_F(FileBufferTest, ModeChangesHandOverAtTheLogicalPosition) {
   EXPECT_EQ(file_.mode, READ_MODE);
   std::string expected = bytes;
   expected.replace(10, 2, "XY");
-  EXPECT_EQ(Contents("raw"), expected);
+  EXPECT_EQ(FileContents("raw"), expected);
 }
 
 TEST_F(TextFileTest, WriteAfterReadLandsRightAfterTheLine) {
   for (int32_t options : {OPTION_SHARE_READ, OPTION_SHARE_READ | OPTION_NO_BUFFER}) {
-    Put("f", "one\r\ntwo\r\nthree\r\n");
+    PutFile("f", "one\r\ntwo\r\nthree\r\n");
     ObjectValue file = OpenForUpdate(1, "f", options);
     ASSERT_NE(file, 0);
     EXPECT_EQ(ReadLine(1).view(), "one");
     EXPECT_EQ(WriteLine(1, "TWO"), 5);
     EXPECT_EQ(ReadLine(1).view(), "three");
     CloseTextFile(1);
-    EXPECT_EQ(Contents("f"), "one\r\nTWO\r\nthree\r\n") << options;
+    EXPECT_EQ(FileContents("f"), "one\r\nTWO\r\nthree\r\n") << options;
   }
 }
 
 TEST_F(TextFileTest, UpdateOverwritesInPlaceAndAppendFollowsTheEnd) {
-  Put("f", "0123456789");
+  PutFile("f", "0123456789");
   ASSERT_NE(OpenForUpdate(2, "f"), 0);
   EXPECT_EQ(WriteLine(2, "ab"), 4);
   CloseTextFile(2);
-  EXPECT_EQ(Contents("f"), "ab\r\n456789");
+  EXPECT_EQ(FileContents("f"), "ab\r\n456789");
 
-  Put("log", "no line end");
+  PutFile("log", "no line end");
   ObjectValue log = OpenForUpdate(AUTO_NUMBER, "log", kAppendToLog);
   ASSERT_NE(log, 0);
   EXPECT_EQ(ReadLine(log).view(), "");  // positioned at the end
@@ -316,7 +310,7 @@ TEST_F(TextFileTest, UpdateOverwritesInPlaceAndAppendFollowsTheEnd) {
   ASSERT_NE(log, 0);
   WriteLine(log, "y");
   CloseTextFile(log);
-  EXPECT_EQ(Contents("log"), "no line endx\r\ny\r\n");
+  EXPECT_EQ(FileContents("log"), "no line endx\r\ny\r\n");
 }
 
 TEST_F(TextFileTest, OpensOfMissingFilesAndCreation) {
@@ -331,17 +325,17 @@ TEST_F(TextFileTest, OpensOfMissingFilesAndCreation) {
   EXPECT_TRUE(Exists("new"));
   EXPECT_EQ(QueryFileSize("new"), 0);
 
-  Put("old", "old content");
+  PutFile("old", "old content");
   file = CreateTextFile(AUTO_NUMBER, "old");
   ASSERT_NE(file, 0);
   // Created for reading too: what was written can be read back.
   WriteLine(file, "fresh");
   CloseTextFile(file);
-  EXPECT_EQ(Contents("old"), "fresh\r\n");
+  EXPECT_EQ(FileContents("old"), "fresh\r\n");
 }
 
 TEST_F(TextFileTest, CreationEmptiesAFileItMayOnlyWrite) {
-  Put("f", "old content");
+  PutFile("f", "old content");
   std::filesystem::permissions("f", std::filesystem::perms::owner_write);
   if (std::ifstream("f").is_open()) {
     std::filesystem::permissions("f", std::filesystem::perms::owner_all);
@@ -354,7 +348,7 @@ TEST_F(TextFileTest, CreationEmptiesAFileItMayOnlyWrite) {
   EXPECT_EQ(WriteLine(file, "new"), 5);
   CloseTextFile(file);
   std::filesystem::permissions("f", std::filesystem::perms::owner_all);
-  EXPECT_EQ(Contents("f"), "new\r\n");
+  EXPECT_EQ(FileContents("f"), "new\r\n");
 }
 
 TEST_F(TextFileTest, HandoffPathLandsInItsDirectory) {
@@ -366,7 +360,7 @@ TEST_F(TextFileTest, HandoffPathLandsInItsDirectory) {
                       "12.5"),
             7);
   CloseTextFile(file);
-  EXPECT_EQ(Contents((std::filesystem::path("raspuns") / "cant.txt").string()),
+  EXPECT_EQ(FileContents((std::filesystem::path("raspuns") / "cant.txt").string()),
             "\x02"
             "12.5\r\n");
   int entries = 0;
@@ -381,10 +375,10 @@ TEST_F(TextFileTest, HandoffPathLandsInItsDirectory) {
 TEST_F(TextFileTest, ReopeningANumberClosesItsFileFirst) {
   ASSERT_NE(OpenForUpdate(0, "a"), 0);
   EXPECT_EQ(WriteLine(0, "pending"), 9);
-  EXPECT_EQ(Contents("a"), "");
+  EXPECT_EQ(FileContents("a"), "");
   // The new open fails, but the old file was written out and closed.
   EXPECT_EQ(OpenForReading(0, "missing", OPTION_SHARE_READ), 0);
-  EXPECT_EQ(Contents("a"), "pending\r\n");
+  EXPECT_EQ(FileContents("a"), "pending\r\n");
   EXPECT_EQ(IsFileOpen(0), 0);
   EXPECT_EQ(WriteLine(0, "lost"), 0);
 
@@ -392,8 +386,8 @@ TEST_F(TextFileTest, ReopeningANumberClosesItsFileFirst) {
   ASSERT_NE(OpenForUpdate(0, "b"), 0);
   WriteLine(0, "to b");
   CloseTextFile(0);
-  EXPECT_EQ(Contents("a"), "pending\r\n");
-  EXPECT_EQ(Contents("b"), "to b\r\n");
+  EXPECT_EQ(FileContents("a"), "pending\r\n");
+  EXPECT_EQ(FileContents("b"), "to b\r\n");
 }
 
 TEST_F(TextFileTest, FailedAutoOpenGivesZeroWhichIsFileZero) {
@@ -404,7 +398,7 @@ TEST_F(TextFileTest, FailedAutoOpenGivesZeroWhichIsFileZero) {
   EXPECT_EQ(WriteLine(failed, "via zero"), 10);
   CloseTextFile(failed);
   EXPECT_EQ(IsFileOpen(0), 0);
-  EXPECT_EQ(Contents("zero"), "via zero\r\n");
+  EXPECT_EQ(FileContents("zero"), "via zero\r\n");
 }
 
 TEST_F(TextFileTest, ValuesWithoutAnOpenFileDoNothing) {
@@ -427,7 +421,7 @@ TEST_F(TextFileTest, ValuesWithoutAnOpenFileDoNothing) {
   CloseTextFile(5);
   EXPECT_EQ(IsFileOpen(5), 0);
   EXPECT_EQ(WriteLine(5, "x"), 0);
-  EXPECT_EQ(Contents("f") + Contents("g"), "");
+  EXPECT_EQ(FileContents("f") + FileContents("g"), "");
 }
 
 TEST_F(TextFileTest, ClosingEverythingWritesEverythingOut) {
@@ -442,7 +436,7 @@ TEST_F(TextFileTest, ClosingEverythingWritesEverythingOut) {
   }
   CloseTextFile(AUTO_NUMBER);
   for (const char* name : {"five", "two", "first", "second"}) {
-    EXPECT_EQ(Contents(name), "line\r\n") << name;
+    EXPECT_EQ(FileContents(name), "line\r\n") << name;
   }
   for (ObjectValue value : {ObjectValue{5}, ObjectValue{2}, first, second}) {
     EXPECT_EQ(IsFileOpen(value), 0);
@@ -457,9 +451,9 @@ TEST_F(TextFileTest, ClosingEverythingWritesEverythingOut) {
 TEST_F(TextFileTest, QueryFileSize) {
   EXPECT_EQ(QueryFileSize(""), -1);
   EXPECT_EQ(QueryFileSize("missing"), -1);
-  Put("empty", "");
+  PutFile("empty", "");
   EXPECT_EQ(QueryFileSize("empty"), 0);
-  Put("five", "12345");
+  PutFile("five", "12345");
   EXPECT_EQ(QueryFileSize("five"), 5);
   EXPECT_EQ(QueryFileSize("five\\"), 5);
   ASSERT_NE(MakeDirectory("raspuns"), 0);
@@ -473,7 +467,7 @@ TEST_F(TextFileTest, QueryFileSize) {
     EXPECT_EQ(QueryFileSize("c:\\"), -2);
   } else {
     EXPECT_EQ(QueryFileSize("C:"), -1);
-    Put("C:", "abc");
+    PutFile("C:", "abc");
     EXPECT_EQ(QueryFileSize("C:"), 3);
   }
   // A long path is taken whole: cut short, this one would name "five".
@@ -511,7 +505,7 @@ TEST_F(TextFileTest, DirectoriesDoNotOpenAsFiles) {
 }
 
 TEST_F(TextFileTest, ShareModesOfTheOpens) {
-  Put("f", "content\r\n");
+  PutFile("f", "content\r\n");
   ObjectValue reader = OpenForReading(AUTO_NUMBER, "f", OPTION_SHARE_READ);
   ASSERT_NE(reader, 0);
   EXPECT_NE(OpenForReading(7, "f", OPTION_SHARE_READ), 0);
@@ -539,7 +533,7 @@ TEST_F(TextFileTest, ShareModesOfTheOpens) {
   EXPECT_EQ(OpenForReading(AUTO_NUMBER, "f", OPTION_SHARE_READ), 0);
   EXPECT_EQ(OpenForUpdate(AUTO_NUMBER, "f", OPTION_SHARE_WRITE), 0);
   CloseTextFile(alone);
-  EXPECT_EQ(Contents("f"), "content\r\n");
+  EXPECT_EQ(FileContents("f"), "content\r\n");
 }
 
 TEST_F(TextFileTest, ShareModesHoldAcrossProcesses) {
@@ -577,7 +571,7 @@ TEST_F(TextFileTest, ConcurrentAppendsLoseNoLine) {
   // Both wait until both are ready, so that their appends overlap.
   ASSERT_TRUE(AwaitFile("ready-a"));
   ASSERT_TRUE(AwaitFile("ready-b"));
-  Put("go", "");
+  PutFile("go", "");
   EXPECT_EQ(a->Wait(), 0);
   EXPECT_EQ(b->Wait(), 0);
 

@@ -19,16 +19,10 @@
 namespace station {
 namespace {
 
+using runtime::platform::FileContents;
+using runtime::platform::PutFile;
+
 using runtime::Text;
-
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void Put(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 const std::string kStx(1, '\x02');
 const std::string kDate = "[0-9]{4}/[0-9]{2}/[0-9]{2} - [0-9]{2}:[0-9]{2}:[0-9]{2} - ";
@@ -48,7 +42,7 @@ class StagesTest : public testing::Test {
   // The log's lines, each checked to end with CR LF, without it.
   std::vector<std::string> LogLines() {
     std::vector<std::string> lines;
-    std::string log = Contents("log.txt");
+    std::string log = FileContents("log.txt");
     std::size_t start = 0;
     for (std::size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
       lines.push_back(log.substr(start, end - start));
@@ -67,7 +61,7 @@ bool Matches(const std::string& line, const std::string& pattern) {
 TEST_F(StagesTest, LogLineWithAndWithoutAPendingValue) {
   RecordStage(Text());
   std::filesystem::create_directory("raspuns");
-  Put("raspuns/cant.txt", kStx + "12.40 x\r\nsecond line\r\n");
+  PutFile("raspuns/cant.txt", kStx + "12.40 x\r\nsecond line\r\n");
   RecordStage(Text(kStx + "12.85"));
 
   const std::vector<std::string> lines = LogLines();
@@ -79,10 +73,10 @@ TEST_F(StagesTest, LogLineWithAndWithoutAPendingValue) {
 }
 
 TEST_F(StagesTest, LogContinuesAFileWithoutFinalLineEnd) {
-  Put("log.txt", "old");
+  PutFile("log.txt", "old");
   // An empty first line of a pending file shows no pending segment.
   std::filesystem::create_directory("raspuns");
-  Put("raspuns/cant.txt", "\r\nlater");
+  PutFile("raspuns/cant.txt", "\r\nlater");
   RecordStage(Text("5"));
   const std::vector<std::string> lines = LogLines();
   ASSERT_EQ(lines.size(), 1u);
@@ -98,7 +92,7 @@ TEST_F(StagesTest, LogThatCannotBeOpenedWritesNothingElse) {
 
 TEST_F(StagesTest, HandoffWritesOneLineAndLeavesNothingElse) {
   HandoffStage(Text(kStx + "12.50"));
-  EXPECT_EQ(Contents("raspuns/cant.txt"), kStx + "12.50\r\n");
+  EXPECT_EQ(FileContents("raspuns/cant.txt"), kStx + "12.50\r\n");
   std::size_t entries = 0;
   for (const auto& entry : std::filesystem::directory_iterator("raspuns")) {
     EXPECT_EQ(entry.path().filename(), "cant.txt");
@@ -109,12 +103,12 @@ TEST_F(StagesTest, HandoffWritesOneLineAndLeavesNothingElse) {
   // The consumer took it: the next value goes in.
   std::filesystem::remove("raspuns/cant.txt");
   HandoffStage(Text());
-  EXPECT_EQ(Contents("raspuns/cant.txt"), "\r\n");
+  EXPECT_EQ(FileContents("raspuns/cant.txt"), "\r\n");
 }
 
 TEST_F(StagesTest, PendingReadIsTheFirstLineAndLeavesFileZeroAlone) {
   // The configuration file stays open as number 0 through the whole run.
-  Put("Kavrin.inf", "COM7\r\n");
+  PutFile("Kavrin.inf", "COM7\r\n");
   ASSERT_NE(runtime::OpenForUpdate(0, Text("Kavrin.inf")), 0);
 
   Text pending("stale");
@@ -122,10 +116,10 @@ TEST_F(StagesTest, PendingReadIsTheFirstLineAndLeavesFileZeroAlone) {
   EXPECT_TRUE(pending.empty());
 
   std::filesystem::create_directory("raspuns");
-  Put("raspuns/cant.txt", "");
+  PutFile("raspuns/cant.txt", "");
   EXPECT_TRUE(ReadPendingQuantity(&pending));
   EXPECT_TRUE(pending.empty());
-  Put("raspuns/cant.txt", "a\rb");
+  PutFile("raspuns/cant.txt", "a\rb");
   EXPECT_TRUE(ReadPendingQuantity(&pending));
   EXPECT_EQ(pending.view(), "a");
 
@@ -134,9 +128,9 @@ TEST_F(StagesTest, PendingReadIsTheFirstLineAndLeavesFileZeroAlone) {
 }
 
 TEST_F(StagesTest, HandoffFolderTakenByAFileChangesNothing) {
-  Put("raspuns", "not a folder");
+  PutFile("raspuns", "not a folder");
   HandoffStage(Text("1"));
-  EXPECT_EQ(Contents("raspuns"), "not a folder");
+  EXPECT_EQ(FileContents("raspuns"), "not a folder");
 }
 
 TEST_F(StagesTest, AValueCutShortIsNeverHandedOver) {

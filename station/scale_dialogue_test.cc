@@ -222,12 +222,9 @@ class AcquireQuantityTest : public ScaleDialogueTest {
   }
 
   static void WriteConfig(const std::string& content) {
-    std::ofstream(CONFIG_FILE_NAME, std::ios::binary) << content;
+    runtime::platform::PutFile(CONFIG_FILE_NAME, content);
   }
-  static std::string ReadConfig() {
-    std::ifstream file(CONFIG_FILE_NAME, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-  }
+  static std::string ReadConfig() { return runtime::platform::FileContents(CONFIG_FILE_NAME); }
 
   // Acquires with the standard silence limit unless told otherwise;
   // `elapsed_ms` gets how long it took.

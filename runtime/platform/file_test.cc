@@ -33,15 +33,6 @@ constexpr uint32_t kShareBoth = kFileShareRead | kFileShareWrite;
 constexpr int kOpened = 10;
 constexpr int kRefused = 11;
 
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void Put(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
 bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
 FileHandle Open(const char* path, uint32_t access, uint32_t share,
@@ -157,16 +148,16 @@ TEST_F(FileTest, DispositionsCreateKeepAndEmpty) {
   file = Open("always", kReadWrite, 0, FileDisposition::kCreateAlways);
   ASSERT_NE(file, 0);
   CloseFileHandle(file);
-  EXPECT_EQ(Contents("always"), "");
+  EXPECT_EQ(FileContents("always"), "");
 
-  Put("full", "bytes");
+  PutFile("full", "bytes");
   file = Open("full", kWrite, 0, FileDisposition::kTruncateExisting);
   ASSERT_NE(file, 0);
   // Opened for writing only: reading gives nothing.
   char byte;
   EXPECT_EQ(ReadFromFile(file, &byte, 1), 0);
   CloseFileHandle(file);
-  EXPECT_EQ(Contents("full"), "");
+  EXPECT_EQ(FileContents("full"), "");
 
   file = Open("fresh", kReadWrite, 0, FileDisposition::kCreateAlways);
   ASSERT_NE(file, 0);
@@ -189,11 +180,11 @@ TEST_F(FileTest, PositionsMoveFromHereAndFromTheEnd) {
   EXPECT_EQ(WriteToFile(file, "!", 1), 1);
   EXPECT_EQ(WriteToFile(file, "", 0), 0);
   CloseFileHandle(file);
-  EXPECT_EQ(Contents("f"), "Jello world!");
+  EXPECT_EQ(FileContents("f"), "Jello world!");
 }
 
 TEST_F(FileTest, AppendOnlyWritesLandAtTheEndAsItIsThen) {
-  Put("log", "0123456789");
+  PutFile("log", "0123456789");
   FileHandle append = Open("log", kReadAppend, kShareBoth);
   ASSERT_NE(append, 0);
   FileHandle other = Open("log", kReadWrite, kShareBoth);
@@ -207,14 +198,14 @@ TEST_F(FileTest, AppendOnlyWritesLandAtTheEndAsItIsThen) {
   EXPECT_EQ(WriteToFile(append, "ef", 2), 2);
   CloseFileHandle(other);
   CloseFileHandle(append);
-  EXPECT_EQ(Contents("log"), "0123456789abcdef");
+  EXPECT_EQ(FileContents("log"), "0123456789abcdef");
 }
 
 // Windows' rule: a second open is refused when it wants an access that an
 // open already there does not share, or does not share an access that one
 // already there has. Write access includes append-only access.
 TEST_F(FileTest, ShareModesFollowTheWindowsRule) {
-  Put("shared", "x");
+  PutFile("shared", "x");
   const uint32_t kAccesses[] = {kRead, kWrite, kReadWrite, kReadAppend};
   const uint32_t kShares[] = {0, kFileShareRead, kFileShareWrite, kShareBoth};
   auto reads = [](uint32_t access) { return (access & kGenericRead) != 0; };
@@ -242,22 +233,22 @@ TEST_F(FileTest, ShareModesFollowTheWindowsRule) {
 }
 
 TEST_F(FileTest, RefusedOpenLeavesTheFileAsItWas) {
-  Put("kept", "keep me");
+  PutFile("kept", "keep me");
   FileHandle holder = Open("kept", kRead, kFileShareRead);
   ASSERT_NE(holder, 0);
   EXPECT_EQ(Open("kept", kReadWrite, kFileShareRead, FileDisposition::kCreateAlways), 0);
   EXPECT_EQ(Open("kept", kWrite, kFileShareRead, FileDisposition::kTruncateExisting), 0);
-  EXPECT_EQ(Contents("kept"), "keep me");
+  EXPECT_EQ(FileContents("kept"), "keep me");
   CloseFileHandle(holder);
   // Closing ends the restriction.
   FileHandle file = Open("kept", kReadWrite, 0, FileDisposition::kCreateAlways);
   EXPECT_NE(file, 0);
   CloseFileHandle(file);
-  EXPECT_EQ(Contents("kept"), "");
+  EXPECT_EQ(FileContents("kept"), "");
 }
 
 TEST_F(FileTest, ShareModesHoldAcrossProcesses) {
-  Put("shared", "data");
+  PutFile("shared", "data");
   FileHandle holder = Open("shared", kRead, kFileShareRead);
   ASSERT_NE(holder, 0);
   EXPECT_EQ(
@@ -270,7 +261,7 @@ TEST_F(FileTest, ShareModesHoldAcrossProcesses) {
   EXPECT_EQ(
       RunTestChild(ChildOpen(kReadWrite, kShareBoth, FileDisposition::kCreateAlways, "shared")),
       kRefused);
-  EXPECT_EQ(Contents("shared"), "data");
+  EXPECT_EQ(FileContents("shared"), "data");
   CloseFileHandle(holder);
 
   holder = Open("shared", kReadAppend, kShareBoth);
@@ -298,10 +289,10 @@ TEST_F(FileTest, OpensThatShareNothingNeverOverlap) {
   // their rounds overlap.
   ASSERT_TRUE(AwaitFile("ready-a"));
   ASSERT_TRUE(AwaitFile("ready-b"));
-  Put("go", "");
+  PutFile("go", "");
   EXPECT_EQ(first->Wait(), 0);
   EXPECT_EQ(second->Wait(), 0);
-  EXPECT_EQ(Contents("counter"), TenDigits(2 * kRounds));
+  EXPECT_EQ(FileContents("counter"), TenDigits(2 * kRounds));
 }
 
 TEST_F(FileTest, DirectoriesAreMadeOnceAndNeverOpenAsFiles) {
@@ -324,23 +315,23 @@ TEST_F(FileTest, DirectoriesAreMadeOnceAndNeverOpenAsFiles) {
 
 TEST_F(FileTest, MovesNeverReplaceAnExistingName) {
   ASSERT_TRUE(MakeOneDirectory("out"));
-  Put("out/new.tmp", "value\r\n");
+  PutFile("out/new.tmp", "value\r\n");
   EXPECT_TRUE(MoveWithoutReplacing("out\\new.tmp", "out\\cant.txt"));
   EXPECT_FALSE(Exists("out/new.tmp"));
-  EXPECT_EQ(Contents("out/cant.txt"), "value\r\n");
+  EXPECT_EQ(FileContents("out/cant.txt"), "value\r\n");
 
   // A name that is taken stays as it was, and so does the file to move.
-  Put("out/other.tmp", "later\r\n");
+  PutFile("out/other.tmp", "later\r\n");
   EXPECT_FALSE(MoveWithoutReplacing("out\\other.tmp", "out\\cant.txt"));
-  EXPECT_EQ(Contents("out/cant.txt"), "value\r\n");
-  EXPECT_EQ(Contents("out/other.tmp"), "later\r\n");
+  EXPECT_EQ(FileContents("out/cant.txt"), "value\r\n");
+  EXPECT_EQ(FileContents("out/other.tmp"), "later\r\n");
 
   // Also while the file under that name is open for reading.
   FileHandle reader = Open("out\\cant.txt", kRead, kFileShareRead);
   ASSERT_NE(reader, 0);
   EXPECT_FALSE(MoveWithoutReplacing("out\\other.tmp", "out\\cant.txt"));
   CloseFileHandle(reader);
-  EXPECT_EQ(Contents("out/cant.txt"), "value\r\n");
+  EXPECT_EQ(FileContents("out/cant.txt"), "value\r\n");
 
   EXPECT_FALSE(MoveWithoutReplacing("out\\missing.tmp", "out\\fresh.txt"));
   EXPECT_FALSE(Exists("out/fresh.txt"));
@@ -351,7 +342,7 @@ TEST_F(FileTest, MovesNeverReplaceAnExistingName) {
 }
 
 TEST_F(FileTest, EntriesReportSizesBeyondFourGigabytes) {
-  Put("small", "12345");
+  PutFile("small", "12345");
   FoundEntry found;
   ASSERT_TRUE(FindFirstEntry("small", &found));
   EXPECT_EQ(found.attributes & kFileAttributeDirectory, 0u);
@@ -359,7 +350,7 @@ TEST_F(FileTest, EntriesReportSizesBeyondFourGigabytes) {
   EXPECT_EQ(QueryPathAttributes("small") & kFileAttributeDirectory, 0u);
 
   constexpr uint64_t kLarge = (5ull << 30) + 3;
-  Put("large", "");
+  PutFile("large", "");
   std::error_code error;
   std::filesystem::resize_file("large", kLarge, error);
   if (error) GTEST_SKIP() << "no room for a sparse file here: " << error.message();

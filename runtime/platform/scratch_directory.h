@@ -1,6 +1,8 @@
 #ifndef WEIGH_RUNTIME_PLATFORM_SCRATCH_DIRECTORY_H_
 #define WEIGH_RUNTIME_PLATFORM_SCRATCH_DIRECTORY_H_
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace runtime::platform {
@@ -27,6 +29,17 @@ class ScratchDirectory {
   std::string path_;
   std::string previous_;
 };
+
+// For tests: the bytes of the file at `path`; empty when it cannot be read.
+inline std::string FileContents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// For tests: makes the file at `path` hold exactly `bytes`.
+inline void PutFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
 
 }  // namespace runtime::platform
 
