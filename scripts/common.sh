@@ -1,0 +1,53 @@
+# Shared by the scripts: Debian packages and a virtual display.
+# Source it; it defines functions only.
+
+# ensure_packages NAME...: installs the Debian packages that are missing
+# (as root, with the i386 architecture for the :i386 ones).
+ensure_packages() {
+  local missing=() package
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+      missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  printf '\n== Installing %s\n' "${missing[*]}" >&2
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "$(basename "$0"): these packages are missing and only root can install them: ${missing[*]}" >&2
+    exit 1
+  fi
+  case " ${missing[*]}" in
+    *:i386*) dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386 ;;
+  esac
+  DEBIAN_FRONTEND=noninteractive apt-get update -q
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+}
+
+# start_virtual_display: starts Xvfb on a free display and exports DISPLAY;
+# stop_virtual_display ends it.
+xvfb_pid=""
+start_virtual_display() {
+  local display
+  for display in $(seq 90 140); do
+    [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] && continue
+    # -noreset: by default the server resets whenever its last client
+    # leaves, and a client connecting at that moment is refused.
+    Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 50); do
+      [ -e "/tmp/.X11-unix/X$display" ] && break
+      sleep 0.1
+    done
+    if kill -0 "$xvfb_pid" 2>/dev/null && [ -e "/tmp/.X11-unix/X$display" ]; then
+      export DISPLAY=":$display"
+      return 0
+    fi
+    xvfb_pid=""
+  done
+  echo "$(basename "$0"): could not start Xvfb" >&2
+  exit 1
+}
+stop_virtual_display() {
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  xvfb_pid=""
+  return 0
+}
