@@ -313,7 +313,7 @@ concurrent_runs() {
     [ "$refused" -eq $((runs - 1)) ] || fail "$refused of $runs runs were refused"
   fi
   expect_no_temporaries
-  report "runs=$runs weighed=$weighed refused=$refused slowest_ms=$slowest"
+  report "runs=$runs weighed=$weighed refused=$refused slowest_ms=$slowest handed_over=1 lost=0"
 }
 
 case $case_name in
@@ -399,7 +399,7 @@ case $case_name in
     [ "$cpu_ms" -lt "$idle_cpu_ms" ] || fail "used $cpu_ms ms of CPU while waiting"
     expect_bytes raspuns/cant.txt '\r\n'
     expect_log "${date_pattern}Cantitate noua : "
-    report "elapsed_ms=$elapsed_ms cpu_ms=$cpu_ms"
+    report "elapsed_ms=$elapsed_ms cpu_ms=$cpu_ms handed_over=1 lost=0"
     ;;
   port_busy)
     # A second run while the first holds the port: it cannot open the port,
@@ -419,7 +419,7 @@ case $case_name in
       fail "took $first_ms and $elapsed_ms ms"
     expect_log "${date_pattern}Cantitate noua : " "${date_pattern}Cantitate noua : "
     expect_bytes raspuns/cant.txt '\r\n'
-    report "elapsed_ms=$first_ms,$elapsed_ms"
+    report "elapsed_ms=$first_ms,$elapsed_ms handed_over=1 lost=0"
     ;;
   port_missing)
     printf 'NOSUCHPORT\r\n' >Kavrin.inf
@@ -428,7 +428,7 @@ case $case_name in
     expect_bytes Kavrin.inf 'NOSUCHPORT\r\n'
     expect_bytes raspuns/cant.txt '\r\n'
     expect_log "${date_pattern}Cantitate noua : "
-    report "elapsed_ms=$elapsed_ms"
+    report "elapsed_ms=$elapsed_ms handed_over=1 lost=0"
     ;;
   config_is_directory)
     mkdir Kavrin.inf
@@ -437,6 +437,7 @@ case $case_name in
     [ -d Kavrin.inf ] || fail "Kavrin.inf is no longer a directory"
     expect_bytes raspuns/cant.txt '\r\n'
     expect_log "${date_pattern}Cantitate noua : "
+    report "elapsed_ms=$elapsed_ms handed_over=1 lost=0"
     ;;
   config_read_only)
     # The name cannot be read for update, so no port is opened, although the
@@ -465,6 +466,7 @@ case $case_name in
     [ -n "$(find Kavrin.inf -perm 0444)" ] || fail "Kavrin.inf changed its mode"
     expect_bytes raspuns/cant.txt '\r\n'
     expect_log "${date_pattern}Cantitate noua : "
+    report "elapsed_ms=$elapsed_ms handed_over=1 lost=0"
     ;;
   log_on_full_disk)
     ln -s /dev/full log.txt
@@ -472,6 +474,7 @@ case $case_name in
     run_weigh
     [ -L log.txt ] || fail "log.txt is no longer the link to /dev/full"
     expect_bytes raspuns/cant.txt '\0023.33\r\n'
+    report "handed_over=1 lost=0"
     ;;
   consumer_takes_values)
     consumer_takes_values
