@@ -140,20 +140,6 @@ WindowHandle MessageBoxAnswerer::OwnerOf(WindowHandle /*box*/) { return nullptr;
 
 bool MessageBoxAnswerer::ReadText(WindowHandle /*box*/, std::string* /*text*/) { return false; }
 
-MessageBoxAnswerer::MessageBoxAnswerer(std::string title, Answer answer,
-                                       std::function<void(WindowHandle box)> while_shown)
-    : title_(std::move(title)), answer_(answer), while_shown_(std::move(while_shown)) {
-  thread_ = std::thread([this] { Run(); });
-}
-
-MessageBoxAnswerer::~MessageBoxAnswerer() { Finish(); }
-
-bool MessageBoxAnswerer::Finish() {
-  stop_ = true;
-  if (thread_.joinable()) thread_.join();
-  return answered_;
-}
-
 void MessageBoxAnswerer::Run() {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   const char* key = answer_ == Answer::kOk ? "Return" : "Escape";
