@@ -345,8 +345,14 @@ void Linger(const Line& line) {
     tcdrain(line.fd);
     return;
   }
+  // What was just written reaches the far end's queue a moment later, so
+  // first wait for it to show up there, then for it to be read.
+  const Clock::time_point arrival = Clock::now() + std::chrono::milliseconds(200);
   const Clock::time_point deadline = Clock::now() + std::chrono::seconds(5);
   int waiting = 0;
+  while (Clock::now() < arrival && ioctl(line.far_end, FIONREAD, &waiting) == 0 && waiting == 0) {
+    usleep(1000);
+  }
   while (Clock::now() < deadline && ioctl(line.far_end, FIONREAD, &waiting) == 0 && waiting > 0) {
     usleep(10000);
   }
