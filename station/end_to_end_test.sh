@@ -181,6 +181,12 @@ else
   bound_ms=10000 idle_cpu_ms=1000
 fi
 
+# Ends the Wine session of the prefix (its server and background programs).
+end_wine_session() {
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+  WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
+}
+
 # The weight of run $1: 0.01, 0.02, ... 1.00, 1.01 ...
 weight() { printf '%d.%02d' $(($1 / 100)) $(($1 % 100)); }
 
@@ -263,7 +269,13 @@ concurrent_runs() {
   # where it is counted. Under Wine no box can be shown then (MessageBoxA
   # gives up), which is as well: boxes of several Wine processes on one
   # display without a window manager do not reliably take key presses.
+  # Wine's session keeps the display of the program that started it, so
+  # these runs get a session of their own, ended before the next case.
   unset DISPLAY
+  if [ "$mode" = wine ]; then
+    end_wine_session
+    trap 'end_wine_session; cleanup' EXIT
+  fi
   local script=()
   # The scale takes a second to answer, so that every run has started while
   # the first one holds the port.
