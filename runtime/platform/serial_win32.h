@@ -3,12 +3,6 @@
 
 // Pieces of the Win32 serial backend that are worth testing on their own.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include "runtime/platform/serial.h"

@@ -1,11 +1,5 @@
 #include "runtime/platform/window.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 // These build on windows.h.
 #include <commctrl.h>
