@@ -3,7 +3,7 @@
 #include <string>
 
 #include "runtime/message_box.h"
-#include "runtime/platform/process.h"
+#include "runtime/process.h"
 #include "runtime/text.h"
 #include "runtime/text_file.h"
 #include "station/station.h"
@@ -20,7 +20,7 @@ const Text kHandoffFile("raspuns\\cant.txt");
 // whole, so the consumer never sees a half-written file. One name per
 // process keeps concurrent runs from writing into each other's file.
 Text TemporaryName() {
-  return Text("raspuns\\cant-") + Text(std::to_string(runtime::platform::CurrentProcessId())) +
+  return Text("raspuns\\cant-") + Text(std::to_string(runtime::ProcessId())) +
          Text(".tmp");
 }
 

@@ -5,6 +5,13 @@
 
 namespace runtime::platform {
 
+// Readies the process for a run nobody watches. POSIX: descriptors 0 to 2
+// are made to exist (on /dev/null) when the process was started without
+// them, so that no file opened later lands on one and receives what is
+// meant for standard error; and writing to a pipe nobody reads fails
+// instead of ending the process with SIGPIPE. Nothing to do on Windows.
+void PrepareProcess();
+
 // Ends the process at once with `code` (ExitProcess on Windows).
 [[noreturn]] void EndProcess(int code);
 

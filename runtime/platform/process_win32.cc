@@ -4,6 +4,8 @@
 
 namespace runtime::platform {
 
+void PrepareProcess() {}
+
 void EndProcess(int code) { ExitProcess(static_cast<UINT>(code)); }
 
 uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
