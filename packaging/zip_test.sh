@@ -46,6 +46,13 @@ check "README.txt ends every line with CR LF" \
 check "README.txt names version $version" grep -q "^weigh $version for Windows" README.txt
 check "README.txt has no unfilled placeholder" bash -c '! grep -q "@[A-Z_]*@" README.txt'
 check "README.txt says what \"Eroare\" means" grep -q '^"Eroare"' README.txt
+# Kept in step with README.md: the same files, the same limits.
+for fact in 'Kavrin.inf' 'log.txt' 'raspuns\cant.txt' 'COM1' '9600 baud' '5 s' '60 s'; do
+  in_readme_md=no in_readme_txt=no
+  grep -qF "$fact" "$top/README.md" && in_readme_md=yes
+  sed 's/ seconds/ s/g' README.txt | grep -qF "$fact" && in_readme_txt=yes
+  check "README.md and README.txt agree on \"$fact\"" [ "$in_readme_md" = "$in_readme_txt" ]
+done
 check "no file mentions the build tree" no_build_paths "$top" ./*
 for program in ./*.exe; do
   check "$program has no debug information or symbols" \
