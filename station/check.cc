@@ -37,7 +37,12 @@ const char* const kControlNames[32] = {
     "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
     "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
 
-std::string Quoted(const Text& text) { return "\"" + VisibleBytes(text.view()) + "\""; }
+std::string Quoted(const Text& text) {
+  std::string quoted = "\"";
+  quoted += VisibleBytes(text.view());
+  quoted += '"';
+  return quoted;
+}
 
 std::string SystemReason(int32_t code) {
   return runtime::SystemErrorText(code) + " (system code " + std::to_string(code) + ")";
@@ -301,7 +306,9 @@ std::string VisibleBytes(std::string_view bytes) {
   for (const char byte : bytes) {
     const auto value = static_cast<unsigned char>(byte);
     if (value < 32) {
-      text += std::string("<") + kControlNames[value] + ">";
+      text += '<';
+      text += kControlNames[value];
+      text += '>';
     } else if (value == 0x7F) {
       text += "<DEL>";
     } else if (value > 0x7F) {
