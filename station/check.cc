@@ -118,14 +118,17 @@ void ExplainOpenFailure(const Text& portName, std::string* report) {
       *report += PortList();
       return;
     case PortFailure::kAccessDenied: {
-      *report += "   Permission denied: " + SystemReason(error.systemCode) + ".\n";
+      *report += "   This user may not open it: " + SystemReason(error.systemCode) + ".\n";
       runtime::DeviceAccess access;
       if (!runtime::DescribeDeviceAccess(device, &access)) return;
       char mode[8];
       std::snprintf(mode, sizeof(mode), "%04o", static_cast<unsigned>(access.mode));
       *report += "   " + device + " belongs to user " + access.owner + " and group " + access.group +
                  ", mode " + mode + ".\n";
-      if (access.inGroup) {
+      if ((access.mode & 060) != 060) {
+        *report += "   Its group may not read and write it either: ask the administrator to "
+                   "give the group access.\n";
+      } else if (access.inGroup) {
         *report += "   You (" + access.user + ") are in group " + access.group +
                    ", yet the group may not open it: ask the administrator.\n";
       } else if (access.listedInGroup) {
@@ -411,7 +414,7 @@ int RunCheck(std::string* report, const WaitLimits& limits) {
   const ConfigStep config = CheckConfiguration(report);
   if (!config.usable) {
     *report += "2. Port: not tried.\n3. Scale: not asked.\n";
-    why = "Kavrin.inf names no port that a weighing would use";
+    why = "a weighing would get no port name from Kavrin.inf";
   } else {
     *report += "2. Port " + VisibleBytes(config.portName.view()) +
                " at 9600 baud, 8 data bits, no parity, 1 stop bit: ";
