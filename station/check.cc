@@ -105,6 +105,25 @@ ConfigStep CheckConfiguration(std::string* report) {
   return step;
 }
 
+// The reason of a failed open in a few words.
+std::string FailureWords(runtime::platform::PortFailure reason) {
+  using runtime::platform::PortFailure;
+  switch (reason) {
+    case PortFailure::kNotFound:
+      return "no such port";
+    case PortFailure::kAccessDenied:
+      return "this user may not open it";
+    case PortFailure::kInUse:
+      return "another program has it open";
+    case PortFailure::kSettingsRefused:
+      return "it refused the line settings";
+    case PortFailure::kOther:
+    case PortFailure::kNone:
+      break;
+  }
+  return "the system refused it";
+}
+
 // Explains a failed open and what to do about it.
 void ExplainOpenFailure(const Text& portName, std::string* report) {
   const runtime::platform::PortOpenError error = runtime::LastPortOpenError();
@@ -390,8 +409,8 @@ AnswerVerdict JudgeAnswer(bool anyBytes, const std::vector<Text>& replies, bool 
     verdict.reason = "bytes arrived, but no reply was completed (" +
                      std::to_string(unfinished.size()) + " bytes still arriving at the end)";
   } else if (unstable > 0 && unstable == static_cast<int32_t>(replies.size())) {
-    verdict.reason = "the scale never reported a stable weight (it may still be settling, or "
-                     "the load moves)";
+    verdict.reason = "the scale's reply was unstable; a weighing asks again until it steadies, "
+                     "for 60 s at most (keep the load still and check again)";
   } else if (stableWithoutEot > 0) {
     verdict.reason = "a stable reply came, but it does not end with EOT";
   } else {
@@ -425,7 +444,7 @@ int RunCheck(std::string* report, const WaitLimits& limits) {
       ExplainOpenFailure(config.portName, report);
       *report += "3. Scale: not asked.\n";
       status = CHECK_PORT_NOT_OPENED;
-      why = "the port cannot be opened";
+      why = FailureWords(runtime::LastPortOpenError().reason);
     } else {
       *report += "opened.\n";
       const AnswerVerdict verdict = ListenToScale(limits, report);
