@@ -32,10 +32,10 @@ int64_t MillisecondsSince(Clock::time_point then) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - then).count();
 }
 
-const char* const kControlNames[32] = {
-    "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "HT",  "LF",
-    "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
-    "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+const char* const kControlNames[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                       "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
+                                       "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                                       "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
 
 std::string Quoted(const Text& text) {
   std::string quoted = "\"";
@@ -70,14 +70,17 @@ ConfigStep CheckConfiguration(std::string* report) {
   const int64_t size = runtime::QueryFileSize(name);
   *report += "1. Kavrin.inf: ";
   if (size == -2) {
-    *report += "is a folder. A weighing cannot read a port name from it and hands over an "
-               "empty value.\n";
+    *report +=
+        "is a folder. A weighing cannot read a port name from it and hands over an "
+        "empty value.\n";
     return step;
   }
   if (size <= 1) {
-    *report += size < 0 ? "missing." : "holds " + std::to_string(size) + " byte(s), as good as missing.";
-    *report += " A weighing would write COM1 into it and hand over an empty value;\n"
-               "   put the scale's port on its first line (see weigh --list-ports).\n";
+    *report +=
+        size < 0 ? "missing." : "holds " + std::to_string(size) + " byte(s), as good as missing.";
+    *report +=
+        " A weighing would write COM1 into it and hand over an empty value;\n"
+        "   put the scale's port on its first line (see weigh --list-ports).\n";
     return step;
   }
   *report += "present, " + std::to_string(size) + " bytes.\n";
@@ -142,11 +145,12 @@ void ExplainOpenFailure(const Text& portName, std::string* report) {
       if (!runtime::DescribeDeviceAccess(device, &access)) return;
       char mode[8];
       std::snprintf(mode, sizeof(mode), "%04o", static_cast<unsigned>(access.mode));
-      *report += "   " + device + " belongs to user " + access.owner + " and group " + access.group +
-                 ", mode " + mode + ".\n";
+      *report += "   " + device + " belongs to user " + access.owner + " and group " +
+                 access.group + ", mode " + mode + ".\n";
       if ((access.mode & 060) != 060) {
-        *report += "   Its group may not read and write it either: ask the administrator to "
-                   "give the group access.\n";
+        *report +=
+            "   Its group may not read and write it either: ask the administrator to "
+            "give the group access.\n";
       } else if (access.inGroup) {
         *report += "   You (" + access.user + ") are in group " + access.group +
                    ", yet the group may not open it: ask the administrator.\n";
@@ -161,8 +165,8 @@ void ExplainOpenFailure(const Text& portName, std::string* report) {
       return;
     }
     case PortFailure::kInUse: {
-      *report += "   In use: another program has the port open (" +
-                 SystemReason(error.systemCode) + ").\n";
+      *report += "   In use: another program has the port open (" + SystemReason(error.systemCode) +
+                 ").\n";
       const std::vector<runtime::DeviceHolder> holders = runtime::FindDeviceHolders(device);
       for (const runtime::DeviceHolder& holder : holders) {
         *report += "   Held by process " + std::to_string(holder.processId) + " (" +
@@ -193,8 +197,9 @@ AnswerVerdict ListenToScale(const WaitLimits& limits, std::string* report) {
   const Text request(requestBytes, sizeof(requestBytes));
   const int32_t sent = runtime::WritePortText(CHECK_PORT, request);
   *report += "3. Request <ENQ><DC1> ";
-  *report += sent == request.size() ? "sent" : "NOT sent (the port took " + std::to_string(sent) +
-                                                   " of 2 bytes)";
+  *report += sent == request.size()
+                 ? "sent"
+                 : "NOT sent (the port took " + std::to_string(sent) + " of 2 bytes)";
   *report += "; a weighing waits " + std::to_string(limits.silenceLimit / 1000) +
              " s for a byte and " + std::to_string(limits.totalLimit / 1000) +
              " s in all. Nothing more is sent.\n";
@@ -211,15 +216,15 @@ AnswerVerdict ListenToScale(const WaitLimits& limits, std::string* report) {
     const int32_t waiting = runtime::PortInputCount(CHECK_PORT);
     if (waiting > 0) {
       buffer.assign(static_cast<size_t>(std::min(waiting, RECEIVE_BUFFER_SIZE)), '\0');
-      const int32_t got = runtime::ReadPortData(CHECK_PORT, buffer.data(),
-                                                static_cast<int32_t>(buffer.size()));
+      const int32_t got =
+          runtime::ReadPortData(CHECK_PORT, buffer.data(), static_cast<int32_t>(buffer.size()));
       buffer.resize(static_cast<size_t>(std::max(got, 0)));
       lastActivity = Clock::now();
       anyBytes = anyBytes || got > 0;
       if (++chunks <= MAX_TRACED_CHUNKS) {
         *report += "   +" + std::to_string(MillisecondsSince(firstRequest)) + " ms, " +
-                   std::to_string(got) + " bytes: " + HexBytes(buffer) + "\n" +
-                   "      " + VisibleBytes(buffer) + "\n";
+                   std::to_string(got) + " bytes: " + HexBytes(buffer) + "\n" + "      " +
+                   VisibleBytes(buffer) + "\n";
       }
       // As a weighing takes them: a zero byte ends what this poll delivers.
       ReceiveBytes(&assembly, buffer);
@@ -243,8 +248,8 @@ AnswerVerdict ListenToScale(const WaitLimits& limits, std::string* report) {
     *report += "   ... and " + std::to_string(chunks - MAX_TRACED_CHUNKS) + " more chunks.\n";
   }
   if (!anyBytes) {
-    *report += "   Nothing arrived within " + std::to_string(MillisecondsSince(firstRequest)) +
-               " ms.\n";
+    *report +=
+        "   Nothing arrived within " + std::to_string(MillisecondsSince(firstRequest)) + " ms.\n";
   }
   AnswerVerdict verdict = JudgeAnswer(anyBytes, replies, accepted, assembly.accumulator);
   *report += verdict.status == CHECK_STABLE_WEIGHT
@@ -290,8 +295,9 @@ std::string CheckFiles(std::string* report) {
     *report += ".\n";
   } else if (folder == -1) {
     if (runtime::ProbeCreateIn(".") == runtime::CreateAccess::kRefused) {
-      *report += "missing, and this folder does not let it be created: no value can be handed "
-                 "over.\n";
+      *report +=
+          "missing, and this folder does not let it be created: no value can be handed "
+          "over.\n";
       handoffPossible = false;
     } else {
       *report += "missing; a weighing creates it.\n";
@@ -316,9 +322,13 @@ std::string CheckFiles(std::string* report) {
   return warning;
 }
 
-const char* const kStatusWords[] = {"a stable weight was read", "", "",
-                                    "no configuration",         "the port cannot be opened",
-                                    "no answer from the scale", "no stable answer",
+const char* const kStatusWords[] = {"a stable weight was read",
+                                    "",
+                                    "",
+                                    "no configuration",
+                                    "the port cannot be opened",
+                                    "no answer from the scale",
+                                    "no stable answer",
                                     "the value would be empty"};
 
 }  // namespace
@@ -409,13 +419,15 @@ AnswerVerdict JudgeAnswer(bool anyBytes, const std::vector<Text>& replies, bool 
     verdict.reason = "bytes arrived, but no reply was completed (" +
                      std::to_string(unfinished.size()) + " bytes still arriving at the end)";
   } else if (unstable > 0 && unstable == static_cast<int32_t>(replies.size())) {
-    verdict.reason = "the scale's reply was unstable; a weighing asks again until it steadies, "
-                     "for 60 s at most (keep the load still and check again)";
+    verdict.reason =
+        "the scale's reply was unstable; a weighing asks again until it steadies, "
+        "for 60 s at most (keep the load still and check again)";
   } else if (stableWithoutEot > 0) {
     verdict.reason = "a stable reply came, but it does not end with EOT";
   } else {
-    verdict.reason = "no reply was stable: garbled replies (wrong speed or settings, or "
-                     "another kind of scale)";
+    verdict.reason =
+        "no reply was stable: garbled replies (wrong speed or settings, or "
+        "another kind of scale)";
   }
   return verdict;
 }
@@ -424,8 +436,8 @@ int RunCheck(std::string* report, const WaitLimits& limits) {
   runtime::CreateProgramHeap();
   runtime::StartFiles();
   runtime::StartPorts();
-  *report = "weigh " + std::string(WEIGH_VERSION) + " --check in " + runtime::CurrentDirectory() +
-            "\n";
+  *report =
+      "weigh " + std::string(WEIGH_VERSION) + " --check in " + runtime::CurrentDirectory() + "\n";
 
   int status = CHECK_NO_CONFIGURATION;
   std::string why;

@@ -50,7 +50,9 @@ TEST(CheckTest, AnswersAreJudgedWithTheirReason) {
 
   AnswerVerdict good = JudgeAnswer(true, {Text("\x01\x02S12.50kgz\x03\x04")}, true, Text());
   EXPECT_EQ(good.status, CHECK_STABLE_WEIGHT);
-  EXPECT_EQ(std::string(good.value.view()), "\x02" "12.50");
+  EXPECT_EQ(std::string(good.value.view()),
+            "\x02"
+            "12.50");
 
   AnswerVerdict unsteady =
       JudgeAnswer(true, {Text("\x02U1kgz\x03\x04"), Text("\x02U2kgz\x03\x04")}, false, Text());
@@ -81,7 +83,8 @@ TEST(CheckTest, AnswersAreJudgedWithTheirReason) {
 std::string FolderSnapshot() {
   std::string snapshot;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(".")) {
-    snapshot += entry.path().string() + (entry.is_directory() ? "/" : "=" + FileContents(entry.path().string())) + "\n";
+    snapshot += entry.path().string() +
+                (entry.is_directory() ? "/" : "=" + FileContents(entry.path().string())) + "\n";
   }
   return snapshot;
 }
@@ -124,7 +127,9 @@ TEST_F(CheckRunTest, FilesAreExaminedWithoutChange) {
   PutFile("Kavrin.inf", "NOSUCHPORT\r\n");
   std::filesystem::create_directory("log.txt");
   std::filesystem::create_directory("raspuns");
-  PutFile("raspuns/cant.txt", "\x02" "7.25\r\n");
+  PutFile("raspuns/cant.txt",
+          "\x02"
+          "7.25\r\n");
   std::string report;
   Check(&report);
   EXPECT_TRUE(Contains(report, "log.txt: is a folder")) << report;

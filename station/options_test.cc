@@ -48,10 +48,10 @@ TEST(OptionsTest, MisspeltOrConflictingOptionsAreUsageErrors) {
 TEST(OptionsTest, HelpTellsTheRuleTheOptionsAndEveryExitStatus) {
   const std::string help = HelpText();
   EXPECT_EQ(help.rfind(VersionText(), 0), 0u);
-  for (const char* needed : {"--check", "--list-ports", "--help", "/?", "--version",
-                             "Kavrin.inf", "log.txt", "raspuns\\cant.txt", "do not begin with --",
-                             "(exit status 2)", "  0  ", "  3  ", "  4  ", "  5  ", "  6  ",
-                             "  7  "}) {
+  for (const char* needed :
+       {"--check", "--list-ports", "--help", "/?", "--version", "Kavrin.inf", "log.txt",
+        "raspuns\\cant.txt", "do not begin with --", "(exit status 2)", "  0  ", "  3  ", "  4  ",
+        "  5  ", "  6  ", "  7  "}) {
     EXPECT_NE(help.find(needed), std::string::npos) << needed;
   }
 }

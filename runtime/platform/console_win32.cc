@@ -30,9 +30,9 @@ bool OpenReportOutput() {
   }
   // Started from a command prompt: write into its console window.
   if (!AttachConsole(ATTACH_PARENT_PROCESS)) return false;
-  HANDLE console = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                               nullptr);
+  HANDLE console =
+      CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
   if (console == INVALID_HANDLE_VALUE) {
     FreeConsole();
     return false;

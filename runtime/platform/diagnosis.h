@@ -71,10 +71,10 @@ std::string SystemErrorText(int32_t code);
 
 // What opening an existing file for appending would meet.
 enum class AppendAccess {
-  kAllowed,     // it opened for appending (and was closed again unchanged)
-  kMissing,     // nothing has that name
-  kDirectory,   // a directory has that name
-  kRefused,     // it exists but refused; the reason is in the system code
+  kAllowed,    // it opened for appending (and was closed again unchanged)
+  kMissing,    // nothing has that name
+  kDirectory,  // a directory has that name
+  kRefused,    // it exists but refused; the reason is in the system code
 };
 
 // Opens the existing file `path` for appending, sharing it as the event log

@@ -38,8 +38,8 @@ std::string Listing(const std::vector<SerialPortEntry>& ports) {
 
 TEST_F(DiagnosisPosixTest, PortsAreListedFromDevicesAndTheirDrivers) {
   fs::create_directories("dev/serial/by-id");
-  for (const char* name : {"ttyUSB0", "ttyACM1", "ttyS0", "ttyS1", "ttyS10", "ttyS2", "tty0",
-                           "null"}) {
+  for (const char* name :
+       {"ttyUSB0", "ttyACM1", "ttyS0", "ttyS1", "ttyS10", "ttyS2", "tty0", "null"}) {
     PutFile(std::string("dev/") + name, "");
   }
   fs::create_symlink("../../ttyUSB0", "dev/serial/by-id/usb-Maker_Adapter_A1-if00-port0");
@@ -56,11 +56,10 @@ TEST_F(DiagnosisPosixTest, PortsAreListedFromDevicesAndTheirDrivers) {
   const std::string dev = fs::absolute("dev").string();
   EXPECT_EQ(Listing(ListSerialPortsUnder(dev, fs::absolute("sys").string())),
             dev + "/serial/by-id/usb-Maker_Adapter_A1-if00-port0 | stable name of " + dev +
-                "/ttyUSB0\n" +
-            dev + "/ttyS0 | on-board serial port, UART type 4\n" +
-            dev + "/ttyS10 | on-board serial port, UART type 4\n" +
-            dev + "/ttyACM1 | USB modem-class device\n" +
-            dev + "/ttyUSB0 | USB serial adapter, driver ftdi_sio\n");
+                "/ttyUSB0\n" + dev + "/ttyS0 | on-board serial port, UART type 4\n" + dev +
+                "/ttyS10 | on-board serial port, UART type 4\n" + dev +
+                "/ttyACM1 | USB modem-class device\n" + dev +
+                "/ttyUSB0 | USB serial adapter, driver ftdi_sio\n");
   EXPECT_EQ(Listing(ListSerialPortsUnder("missing/dev", "missing/sys")), "");
 }
 

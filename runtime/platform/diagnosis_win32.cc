@@ -1,10 +1,10 @@
-#include "runtime/platform/diagnosis.h"
-
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+
+#include "runtime/platform/diagnosis.h"
 
 namespace runtime::platform {
 namespace {
@@ -76,8 +76,8 @@ std::vector<DeviceHolder> FindDeviceHolders(const std::string&) { return {}; }
 
 std::string SystemErrorText(int32_t code) {
   char text[512];
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                nullptr, static_cast<DWORD>(code), 0, text, sizeof(text), nullptr);
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                static_cast<DWORD>(code), 0, text, sizeof(text), nullptr);
   while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
                         text[length - 1] == ' ' || text[length - 1] == '.')) {
     --length;
