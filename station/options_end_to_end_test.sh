@@ -114,7 +114,7 @@ weigh_in() {
 
 case $case_name in
   help)
-    for option in --help /?; do
+    for option in --help '/?'; do
       run_expecting 0 0 "$option"
       says "Usage: weigh [--check | --list-ports | --help | --version]"
       says "Arguments that do not begin with -- are ignored"
