@@ -10,4 +10,6 @@ void EndProcess(int code) { platform::EndProcess(code); }
 
 uint32_t ProcessId() { return platform::CurrentProcessId(); }
 
+uint64_t UnpredictableNumber() { return platform::UnpredictableNumber(); }
+
 }  // namespace runtime

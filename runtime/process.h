@@ -16,6 +16,9 @@ void PrepareProcess();
 // The identifier of this process.
 uint32_t ProcessId();
 
+// A number nobody can guess in advance, for names others must not predict.
+uint64_t UnpredictableNumber();
+
 }  // namespace runtime
 
 #endif  // WEIGH_RUNTIME_PROCESS_H_

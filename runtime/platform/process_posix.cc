@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/random.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace runtime::platform {
@@ -18,11 +20,21 @@ void PrepareProcess() {
     }
   }
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 void EndProcess(int code) { _exit(code); }
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+
+uint64_t UnpredictableNumber() {
+  uint64_t number = 0;
+  if (getrandom(&number, sizeof(number), GRND_NONBLOCK) == sizeof(number)) return number;
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (static_cast<uint64_t>(now.tv_nsec) << 20) ^ static_cast<uint64_t>(now.tv_sec) ^
+         (static_cast<uint64_t>(getpid()) << 44);
+}
 
 bool RunningUnderWine() { return false; }
 
