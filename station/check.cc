@@ -84,19 +84,14 @@ ConfigStep CheckConfiguration(std::string* report) {
     return step;
   }
   *report += "present, " + std::to_string(size) + " bytes.\n";
-  int32_t code = 0;
-  if (runtime::ProbeAppend(CONFIG_FILE_NAME, &code) != runtime::AppendAccess::kAllowed) {
-    *report += "   A weighing opens it for reading and writing, which is refused here: " +
-               SystemReason(code) + ".\n   It would read no port name.\n";
-    return step;
-  }
-  const runtime::ObjectValue file =
-      runtime::OpenForReading(runtime::AUTO_NUMBER, name, runtime::OPTION_SHARE_READ);
+  // Opened and read as a weighing does.
+  const runtime::ObjectValue file = runtime::OpenForReading(
+      runtime::AUTO_NUMBER, name, runtime::OPTION_SHARE_READ | runtime::OPTION_SHARE_WRITE);
   if (file == 0) {
-    *report += "   It cannot be read.\n";
+    *report += "   It cannot be read, so a weighing would get no port name from it.\n";
     return step;
   }
-  step.portName = runtime::ReadLine(file);
+  step.portName = runtime::ReadLine(file, MAX_PORT_NAME_LENGTH);
   runtime::CloseTextFile(file);
   *report += "   First line: " + Quoted(step.portName) + "\n";
   if (step.portName.empty()) {
@@ -136,7 +131,10 @@ void ExplainOpenFailure(const Text& portName, std::string* report) {
     case PortFailure::kNotFound:
       *report += "   No such port: " + device + " does not exist";
       if (error.systemCode != 0) *report += " (" + SystemReason(error.systemCode) + ")";
-      *report += ".\n   The adapter may be unplugged, or Kavrin.inf names the wrong port.\n";
+      *report +=
+          ".\n   The adapter may be unplugged, or Kavrin.inf names the wrong port. (A weighing\n"
+          "   tries again for " +
+          std::to_string(SILENCE_LIMIT_MS / 1000) + " s, then hands over an empty value.)\n";
       *report += PortList();
       return;
     case PortFailure::kAccessDenied: {
@@ -176,6 +174,9 @@ void ExplainOpenFailure(const Text& portName, std::string* report) {
                      ? "   Close the program that uses the port (a terminal program, another "
                        "weighing, the scale's own software).\n"
                      : "   Close that program, or wait for that weighing to end.\n";
+      *report += "   (A weighing waits for the port up to " +
+                 std::to_string(TOTAL_WAIT_LIMIT_MS / 1000) +
+                 " s, then hands over an empty value.)\n";
       return;
     }
     case PortFailure::kSettingsRefused:
@@ -310,14 +311,20 @@ std::string CheckFiles(std::string* report) {
 
   Text pending;
   *report += "   raspuns\\cant.txt: ";
-  if (folder == -2 && runtime::QueryFileSize(Text("raspuns\\cant.txt")) >= 0) {
-    ReadPendingQuantity(&pending);
+  const runtime::PathKind handoff = runtime::QueryPathKind(Text("raspuns\\cant.txt"));
+  if (handoff == runtime::PathKind::kNothing) {
+    *report += "no value waiting.\n";
+  } else if (handoff == runtime::PathKind::kFile && ReadPendingQuantity(&pending)) {
     *report += "a value is waiting: " + Quoted(pending) +
                ".\n   The consuming program has not taken it: the next weighing would show "
                "\"Eroare\"\n   and not hand its value over.\n";
     warning = "a value is waiting in raspuns\\cant.txt";
   } else {
-    *report += "no value waiting.\n";
+    *report += handoff == runtime::PathKind::kFile        ? "exists but cannot be read"
+               : handoff == runtime::PathKind::kDirectory ? "is a folder"
+                                                          : "is a device";
+    *report += ": the next weighing would show \"Eroare\" and not hand its value over.\n";
+    warning = "raspuns\\cant.txt is in the way";
   }
   return warning;
 }

@@ -138,6 +138,16 @@ TEST_F(CheckRunTest, FilesAreExaminedWithoutChange) {
   EXPECT_TRUE(Contains(report, "also a value is waiting")) << report;
 }
 
+TEST_F(CheckRunTest, AnythingElseUnderTheHandoffNameIsInTheWay) {
+  PutFile("Kavrin.inf", "NOSUCHPORT\r\n");
+  std::filesystem::create_directories("raspuns/cant.txt");
+  std::string report;
+  Check(&report);
+  EXPECT_TRUE(Contains(report, "raspuns\\cant.txt: is a folder: the next weighing would show"))
+      << report;
+  EXPECT_TRUE(Contains(report, "also raspuns\\cant.txt is in the way")) << report;
+}
+
 TEST_F(CheckRunTest, OneRequestAndTheStableReplyTraced) {
   std::string why_not;
   std::unique_ptr<SerialTestLine> line = SerialTestLine::Create(0, &why_not);
