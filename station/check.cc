@@ -98,7 +98,7 @@ ConfigStep CheckConfiguration(std::string* report) {
     *report += "   It names no port: put the scale's port on the first line.\n";
     return step;
   }
-  *report += "   Device: " + runtime::DevicePathOfPort(step.portName.c_str()) + "\n";
+  *report += "   Device: " + VisibleBytes(runtime::DevicePathOfPort(step.portName.c_str())) + "\n";
   step.usable = true;
   return step;
 }
@@ -129,7 +129,7 @@ void ExplainOpenFailure(const Text& portName, std::string* report) {
   using runtime::platform::PortFailure;
   switch (error.reason) {
     case PortFailure::kNotFound:
-      *report += "   No such port: " + device + " does not exist";
+      *report += "   No such port: " + VisibleBytes(device) + " does not exist";
       if (error.systemCode != 0) *report += " (" + SystemReason(error.systemCode) + ")";
       *report +=
           ".\n   The adapter may be unplugged, or Kavrin.inf names the wrong port. (A weighing\n"

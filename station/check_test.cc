@@ -119,6 +119,8 @@ TEST_F(CheckRunTest, PortThatDoesNotExistIsNamedWithThePortsThatDo) {
   std::string report;
   EXPECT_EQ(Check(&report), CHECK_PORT_NOT_OPENED);
   EXPECT_TRUE(Contains(report, "First line: \"NOSUCH<SOH>PORT\"")) << report;
+  EXPECT_TRUE(Contains(report, "Device: ")) << report;
+  EXPECT_FALSE(Contains(report, "\x01")) << "a control byte went out as it is";
   EXPECT_TRUE(Contains(report, "No such port")) << report;
   EXPECT_TRUE(Contains(report, "3. Scale: not asked.")) << report;
 }

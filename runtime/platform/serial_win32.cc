@@ -55,6 +55,8 @@ PortFailure FailureOfOpen(DWORD code) {
   switch (code) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
+    // A name no device can have, such as one with a control byte in it.
+    case ERROR_INVALID_NAME:
       return PortFailure::kNotFound;
     // Share mode 0 makes a port that another program holds answer "access
     // denied" to everyone else.
