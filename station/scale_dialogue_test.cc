@@ -12,11 +12,12 @@
 #include <iterator>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "runtime/platform/clock.h"
 #include "runtime/platform/scratch_directory.h"
 #include "runtime/platform/serial_test_line.h"
+#include "runtime/platform/test_thread.h"
 #include "runtime/program_heap.h"
 #include "runtime/serial_port.h"
 #include "runtime/text.h"
@@ -55,7 +56,7 @@ class Scale {
       : line_(line), options_(std::move(options)), thread_([this] { Serve(); }) {}
   ~Scale() {
     stop_ = true;
-    thread_.join();
+    thread_.Join();
   }
 
   int requests() const { return requests_; }
@@ -94,7 +95,7 @@ class Scale {
     std::size_t chunk =
         options_.chunkSize > 0 ? static_cast<std::size_t>(options_.chunkSize) : reply.size();
     for (std::size_t at = 0; at < reply.size() && !stop_; at += chunk) {
-      if (at > 0) std::this_thread::sleep_for(std::chrono::milliseconds(options_.chunkGapMs));
+      if (at > 0) runtime::platform::SleepMilliseconds(options_.chunkGapMs);
       std::string part = reply.substr(at, chunk);
       line_->PeerWrite(part.data(), static_cast<int32_t>(part.size()));
     }
@@ -104,7 +105,7 @@ class Scale {
   Options options_;
   std::atomic<bool> stop_{false};
   std::atomic<int> requests_{0};
-  std::thread thread_;
+  runtime::platform::TestThread thread_;
 };
 
 class ScaleDialogueTest : public testing::Test {
@@ -166,7 +167,7 @@ TEST_F(ScaleDialogueTest, UnstableThenStableAsksExactlyOnceMore) {
   StartScale({.replies = {kUnstableReply, kUnstableReply, kStableReply}});
   EXPECT_EQ(Query(WaitLimits()), kWeight);
   // Nothing more is asked once the stable reply was taken.
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  runtime::platform::SleepMilliseconds(150);
   EXPECT_EQ(scale_->requests(), 3);
 }
 
