@@ -38,6 +38,7 @@ KERNEL32.DLL:ExitProcess
 KERNEL32.DLL:FileTimeToSystemTime
 KERNEL32.DLL:FindClose
 KERNEL32.DLL:FindFirstFileA
+KERNEL32.DLL:FlushFileBuffers
 KERNEL32.DLL:FormatMessageA
 KERNEL32.DLL:FreeLibrary
 KERNEL32.DLL:GetCommState
@@ -129,15 +130,18 @@ MSVCRT.DLL:_endthreadex
 MSVCRT.DLL:_errno
 MSVCRT.DLL:_initterm
 MSVCRT.DLL:_iob
+MSVCRT.DLL:_lock
 MSVCRT.DLL:_onexit
 MSVCRT.DLL:_read
 MSVCRT.DLL:_setjmp3
 MSVCRT.DLL:_strdup
 MSVCRT.DLL:_ultoa
+MSVCRT.DLL:_unlock
 MSVCRT.DLL:abort
 MSVCRT.DLL:atoi
 MSVCRT.DLL:calloc
 MSVCRT.DLL:exit
+MSVCRT.DLL:fflush
 MSVCRT.DLL:fprintf
 MSVCRT.DLL:fputc
 MSVCRT.DLL:fputs
@@ -160,6 +164,7 @@ MSVCRT.DLL:strcmp
 MSVCRT.DLL:strerror
 MSVCRT.DLL:strlen
 MSVCRT.DLL:strncmp
+MSVCRT.DLL:strtol
 MSVCRT.DLL:vfprintf
 MSVCRT.DLL:wcslen
 OLE32.DLL:CoInitialize
