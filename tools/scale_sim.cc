@@ -369,5 +369,7 @@ int main(int argc, char** argv) {
   std::printf("%s\n", line.path.c_str());
   std::fflush(stdout);
   Trace(("serving " + line.path).c_str());
-  return Serve(options, line);
+  const int status = Serve(options, line);
+  platform::CloseDeviceEnd(line.end);
+  return status;
 }

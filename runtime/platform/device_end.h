@@ -41,6 +41,9 @@ int32_t WriteDeviceEnd(DeviceEnd end, const void* bytes, int32_t count);
 // pseudo-terminal of our own, has been read by the other side.
 void DrainDeviceEnd(DeviceEnd end);
 
+// Closes the line (both ends of our own pseudo-terminal).
+void CloseDeviceEnd(DeviceEnd end);
+
 }  // namespace runtime::platform
 
 #endif  // WEIGH_RUNTIME_PLATFORM_DEVICE_END_H_

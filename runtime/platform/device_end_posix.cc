@@ -134,4 +134,11 @@ void DrainDeviceEnd(DeviceEnd end) {
   }
 }
 
+void CloseDeviceEnd(DeviceEnd end) {
+  Line* line = LineOf(end);
+  close(line->fd);
+  if (line->far_end >= 0) close(line->far_end);
+  delete line;
+}
+
 }  // namespace runtime::platform

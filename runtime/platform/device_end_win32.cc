@@ -94,4 +94,6 @@ void DrainDeviceEnd(DeviceEnd end) {
   FlushFileBuffers(HandleOf(end));
 }
 
+void CloseDeviceEnd(DeviceEnd end) { CloseHandle(HandleOf(end)); }
+
 }  // namespace runtime::platform
