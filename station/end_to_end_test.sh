@@ -58,10 +58,12 @@ fail() {
 
 # Runs a Windows program under Wine in the background, its output going
 # straight to the files given (wine-run would keep it until the end).
+# WEIGH_WINE may name another Wine loader, as for wine-run.
 wine_in_background() {
   local out=$1 err=$2
   shift 2
-  WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine "$@" >"$out" 2>"$err" &
+  WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" "${WEIGH_WINE:-wine}" "$@" \
+    >"$out" 2>"$err" &
 }
 
 # Starts scale-sim.exe under Wine on one end of a new socat pair and points
