@@ -102,7 +102,8 @@ int32_t WriteDeviceEnd(DeviceEnd end, const void* bytes, int32_t count) {
   const char* from = static_cast<const char*>(bytes);
   int32_t sent = 0;
   while (sent < count) {
-    const ssize_t done = write(LineOf(end)->fd, from + sent, static_cast<std::size_t>(count - sent));
+    const ssize_t done =
+        write(LineOf(end)->fd, from + sent, static_cast<std::size_t>(count - sent));
     if (done > 0) {
       sent += static_cast<int32_t>(done);
       continue;
