@@ -1,9 +1,11 @@
-# Cross build for 32-bit Windows with the mingw-w64 i686 compiler (posix threads variant).
+# Cross build for 32-bit Windows with the mingw-w64 i686 compiler, "win32"
+# threads variant: the "posix" variant links in a thread library that needs
+# Windows Vista or later (GetTickCount64), and weigh.exe must start on XP.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)

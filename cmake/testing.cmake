@@ -23,6 +23,12 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  # The compiler's C++ library has no std::mutex (see the toolchain file):
+  # GoogleTest gets a replacement for the one class of it that needs one.
+  # Searched before GoogleTest's own directories, by GoogleTest itself and
+  # (as -I, before every system directory) by the tests.
+  target_include_directories(gtest BEFORE PRIVATE ${PROJECT_SOURCE_DIR}/cmake/googletest)
+  target_compile_options(gtest INTERFACE -I${PROJECT_SOURCE_DIR}/cmake/googletest)
 else()
   find_package(GTest REQUIRED)
 endif()

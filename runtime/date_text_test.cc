@@ -108,6 +108,9 @@ TEST(DateTextTest, LogMaskGivesTheLocalClockReading) {
   // A summer-time reading prints as read: no zone or daylight shift.
   EXPECT_EQ(Expand("%hh:%ii", DateValueFromFields(2024, 7, 15, 14, 5, 0)), "14:05");
   EXPECT_EQ(Expand(kLogMask, INVALID_DATE), "0000/00/00 - 00:00:00 - ");
+  // A leap second is not a time of day, whatever the clock showed.
+  EXPECT_EQ(Expand(kLogMask, DateValueFromFields(2016, 12, 31, 23, 59, 60)),
+            "0000/00/00 - 00:00:00 - ");
   EXPECT_EQ(Expand("%yy", DateValueFromFields(2005, 1, 1, 0, 0, 0)), "05");
   EXPECT_EQ(Expand("%yy", INVALID_DATE), "00");
 }

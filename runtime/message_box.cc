@@ -1,8 +1,7 @@
 #include "runtime/message_box.h"
 
-#include <mutex>
-
 #include "runtime/object_table.h"
+#include "runtime/platform/mutex.h"
 #include "runtime/platform/process.h"
 #include "runtime/platform/window.h"
 
@@ -24,13 +23,13 @@ RecordNode* saved_windows = nullptr;
 // rewrites its neighbours' links. The lock guards the links and the thread
 // fields only; it is never held across a platform call, which may run a
 // window procedure that shows a box of its own.
-std::mutex saved_windows_lock;
+platform::Mutex saved_windows_lock;
 
 // Returns the first record of `thread` after `after` (from the head when
 // `after` is nullptr), or nullptr. `after` must be a linked record of the
 // same thread: only that thread unlinks it.
 SavedWindow* NextRecordOf(uint32_t thread, SavedWindow* after) {
-  std::lock_guard<std::mutex> hold(saved_windows_lock);
+  platform::MutexLock hold(&saved_windows_lock);
   // A record sits right after the two links of its node.
   RecordNode* node =
       after == nullptr ? saved_windows : (reinterpret_cast<RecordNode*>(after) - 1)->older;
@@ -47,7 +46,7 @@ void RecordWindow(platform::WindowHandle window) {
   if (!platform::IsVisibleWindow(window)) return;
   SavedWindow* record;
   {
-    std::lock_guard<std::mutex> hold(saved_windows_lock);
+    platform::MutexLock hold(&saved_windows_lock);
     record = static_cast<SavedWindow*>(PushRecord(&saved_windows, sizeof(SavedWindow)));
     // Without memory for a record the window is left as it is: what is not
     // recorded could not be given back.
@@ -89,7 +88,7 @@ int32_t ShowMessageBox(const Text& title, const Text& text, uint32_t style) {
        record = NextRecordOf(thread, nullptr)) {
     if (record->disabledHere) platform::EnableTopLevelWindow(record->window, true);
     if (record->wasTopmost) platform::SetWindowTopmost(record->window, true);
-    std::lock_guard<std::mutex> hold(saved_windows_lock);
+    platform::MutexLock hold(&saved_windows_lock);
     UnlinkRecord(&saved_windows, record);
   }
   return result;

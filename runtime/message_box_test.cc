@@ -6,8 +6,8 @@
 
 #include <memory>
 #include <string>
-#include <thread>
 
+#include "runtime/platform/test_thread.h"
 #include "runtime/platform/window.h"
 #include "runtime/platform/window_test_support.h"
 #include "runtime/program_heap.h"
@@ -168,7 +168,7 @@ TEST_F(MessageBoxTest, ABoxOnAnotherThreadGivesBackOnlyItsOwnWindows) {
   // While this thread's box is up, a second thread shows a box of its own
   // and has it answered; this thread's window must stay held meanwhile.
   MessageBoxAnswerer answerer("Eroare", MessageBoxAnswerer::Answer::kOk, [&](WindowHandle) {
-    std::thread other([&] {
+    platform::TestThread other([&] {
       std::string reason;
       auto theirs =
           TestWindow::Create({.visible = true, .enabled = true, .topmost = true}, &reason);
@@ -181,7 +181,7 @@ TEST_F(MessageBoxTest, ABoxOnAnotherThreadGivesBackOnlyItsOwnWindows) {
       theirs_restored = platform::IsEnabledWindow(theirs->Handle()) &&
                         platform::IsTopmostWindow(theirs->Handle());
     });
-    other.join();
+    other.Join();
     mine_after_other_box = StateOf(mine->Handle());
   });
   const int32_t result = ShowMessageBox(kTitle, kConflict);

@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "runtime/platform/scratch_directory.h"
 #include "runtime/platform/serial_test_line.h"
+#include "runtime/platform/test_thread.h"
 
 namespace station {
 namespace {
@@ -158,7 +158,7 @@ TEST_F(CheckRunTest, OneRequestAndTheStableReplyTraced) {
   // Bytes that were waiting before the port was opened are no answer.
   line->PeerWrite("\x02U9.99", 6);
   std::string received;
-  std::thread scale([&] {
+  runtime::platform::TestThread scale([&] {
     char bytes[8];
     const int32_t got = line->PeerRead(bytes, 2, 3000);
     received.assign(bytes, static_cast<size_t>(got));
@@ -169,7 +169,7 @@ TEST_F(CheckRunTest, OneRequestAndTheStableReplyTraced) {
   });
   std::string report;
   const int status = Check(&report);
-  scale.join();
+  scale.Join();
   EXPECT_EQ(received, "\x05\x11");
   EXPECT_EQ(status, CHECK_STABLE_WEIGHT) << report;
   EXPECT_TRUE(Contains(report, "01 02 53 20 20 31 32 2e 35 30 6b 67 7a 03 04")) << report;

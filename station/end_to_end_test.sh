@@ -11,7 +11,12 @@
 # $DISPLAY (natively, without a display, the program writes it to standard
 # error instead). Under Wine the program reads "COM<COM_NUMBER>" from
 # "Kavrin.inf", and that COM port of the prefix is linked to the simulated
-# scale's pseudo-terminal.
+# scale's pseudo-terminal. A SCALE_SIM ending in .exe runs under Wine too,
+# on COM<COM_NUMBER + 200>, the other end of a socat pair: a null-modem pair
+# as on a Windows station.
+#
+# WEIGH_LOCK_HOLDER names the Windows platform test program, which holds a
+# lock on the log for the cases that need one.
 #
 # WEIGH_RUNS sets how many runs the stress cases make (consumer_takes_values,
 # concurrent_runs); WEIGH_REPORT names a file that gets one line of figures
@@ -23,16 +28,20 @@ if [ "$mode" = wine ]; then
   wine_run=$5 prefix=$6 com=$7
 fi
 [ -x "$sim" ] || { echo "no scale simulator at $sim (build the native preset first)"; exit 1; }
+sim_on_windows=no
+case $sim in *.exe) sim_on_windows=yes ;; esac
 
 scratch=$(mktemp -d)
-sim_pid=""
+sim_pid="" relay_pid="" holder_pid=""
 extra_pids=()
 extra_dirs=()
 cleanup() {
   [ ${#extra_dirs[@]} -gt 0 ] && rm -rf "${extra_dirs[@]}"
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
   [ ${#extra_pids[@]} -gt 0 ] && kill "${extra_pids[@]}" 2>/dev/null || true
-  [ "$mode" = wine ] && rm -f "$prefix/dosdevices/com$com"
+  [ -n "$relay_pid" ] && kill "$relay_pid" 2>/dev/null || true
+  [ -n "$holder_pid" ] && kill "$holder_pid" 2>/dev/null || true
+  [ "$mode" = wine ] && rm -f "$prefix/dosdevices/com$com" "$prefix/dosdevices/com$((com + 200))"
   rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -51,9 +60,47 @@ fail() {
   exit 1
 }
 
+# Runs a Windows program under Wine in the background, its output going
+# straight to the files given (wine-run would keep it until the end).
+# WEIGH_WINE may name another Wine loader, as for wine-run.
+wine_in_background() {
+  local out=$1 err=$2
+  shift 2
+  WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" "${WEIGH_WINE:-wine}" "$@" \
+    >"$out" 2>"$err" &
+}
+
+# Starts scale-sim.exe under Wine on one end of a new socat pair and points
+# the program at the other end.
+start_windows_scale() {
+  "$wine_run" "$prefix" --boot
+  socat pty,raw,echo=0,link="$scratch/line-a" pty,raw,echo=0,link="$scratch/line-b" &
+  relay_pid=$!
+  for _ in $(seq 100); do
+    [ -e "$scratch/line-a" ] && [ -e "$scratch/line-b" ] && break
+    sleep 0.05
+  done
+  ln -sfn "$(readlink -f "$scratch/line-a")" "$prefix/dosdevices/com$com"
+  ln -sfn "$(readlink -f "$scratch/line-b")" "$prefix/dosdevices/com$((com + 200))"
+  wine_in_background "$scratch/sim.out" "$scratch/sim.err" \
+    "$sim" --quiet --device "COM$((com + 200))" "$@"
+  sim_pid=$!
+  for _ in $(seq 600); do
+    [ -s "$scratch/sim.out" ] && break
+    sleep 0.05
+  done
+  [ "$(head -n1 "$scratch/sim.out" | tr -d '\r')" = "COM$((com + 200))" ] ||
+    fail "scale-sim.exe did not start: $(cat "$scratch/sim.err")"
+  printf 'COM%s\r\n' "$com" >Kavrin.inf
+}
+
 # Starts the simulated scale with the given script and points the program
 # at it.
 start_scale() {
+  if [ "$sim_on_windows" = yes ]; then
+    start_windows_scale "$@"
+    return
+  fi
   "$sim" --quiet "$@" >"$scratch/sim.out" 2>"$scratch/sim.err" &
   sim_pid=$!
   for _ in $(seq 100); do
@@ -259,10 +306,10 @@ consumer_takes_values() {
           held=0
           if [ "$mode" = wine ]; then
             "$wine_run" "$prefix" "$(dirname "$weigh")/hold-file.exe" 'raspuns\cant.txt' \
-              $((RANDOM % pause_ms)) >"$scratch/taken/$n" || held=$?
+              $((RANDOM % pause_ms)) "Z:$scratch/taken/$n" || held=$?
           else
             "$(dirname "$sim")/hold-file" raspuns/cant.txt $((RANDOM % pause_ms)) \
-              >"$scratch/taken/$n" || held=$?
+              "$scratch/taken/$n" || held=$?
           fi
           [ "$held" -eq 0 ] || { rm -f "$scratch/taken/$n"; continue; }
         else
@@ -740,6 +787,44 @@ case $case_name in
     [ -L log.txt ] || fail "log.txt is no longer the link to /dev/full"
     expect_bytes raspuns/cant.txt '\0023.33\r\n'
     report "handed_over=1 lost=0"
+    ;;
+  silent_scale)
+    # A scale that never answers: the run gives up at the silence limit.
+    start_scale silence
+    run_weigh
+    [ "$elapsed_ms" -lt "$bound_ms" ] || fail "took $elapsed_ms ms"
+    expect_bytes raspuns/cant.txt '\r\n'
+    expect_log "${date_pattern}Cantitate noua : "
+    report "elapsed_ms=$elapsed_ms handed_over=1 lost=0"
+    ;;
+  log_turn_held | log_locked_whole)
+    # Another program holds a lock on the log far longer than a weighing
+    # may wait: on the appenders' turn-taking byte only, or on the whole
+    # file as backup and log-viewing tools do. The run must still end soon
+    # and hand its value over.
+    [ "$mode" = wine ] || { echo "skip: appends take turns through a lock on Windows only"; exit 0; }
+    range=turn
+    [ "$case_name" = log_locked_whole ] && range=whole
+    : >log.txt
+    start_scale stable:7.75
+    WEIGH_TEST_CHILD="lock_hold $range log.txt" wine_in_background /dev/null "$scratch/holder.err" \
+      "${WEIGH_LOCK_HOLDER:?the Windows platform test program}"
+    holder_pid=$!
+    for _ in $(seq 600); do
+      [ -e held ] && break
+      sleep 0.05
+    done
+    [ -e held ] || fail "the lock holder did not lock log.txt: $(cat "$scratch/holder.err")"
+    run_weigh
+    touch release
+    wait "$holder_pid" || fail "the lock holder failed"
+    holder_pid=""
+    # The holder lets go after 30 s at the latest; a run that waited for it
+    # takes that long.
+    [ "$elapsed_ms" -lt 15000 ] || fail "took $elapsed_ms ms"
+    expect_bytes raspuns/cant.txt '\0027.75\r\n'
+    [ "$range" = turn ] && expect_log "${date_pattern}Cantitate noua : ${STX}7\.75"
+    report "elapsed_ms=$elapsed_ms handed_over=1 lost=0"
     ;;
   consumer_takes_values)
     consumer_takes_values

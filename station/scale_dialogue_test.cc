@@ -12,12 +12,13 @@
 #include <iterator>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "runtime/platform/clock.h"
 #include "runtime/platform/process.h"
 #include "runtime/platform/scratch_directory.h"
 #include "runtime/platform/serial_test_line.h"
+#include "runtime/platform/test_thread.h"
 #include "runtime/program_heap.h"
 #include "runtime/serial_port.h"
 #include "runtime/text.h"
@@ -56,7 +57,7 @@ class Scale {
       : line_(line), options_(std::move(options)), thread_([this] { Serve(); }) {}
   ~Scale() {
     stop_ = true;
-    thread_.join();
+    thread_.Join();
   }
 
   int requests() const { return requests_; }
@@ -95,7 +96,7 @@ class Scale {
     std::size_t chunk =
         options_.chunkSize > 0 ? static_cast<std::size_t>(options_.chunkSize) : reply.size();
     for (std::size_t at = 0; at < reply.size() && !stop_; at += chunk) {
-      if (at > 0) std::this_thread::sleep_for(std::chrono::milliseconds(options_.chunkGapMs));
+      if (at > 0) runtime::platform::SleepMilliseconds(options_.chunkGapMs);
       std::string part = reply.substr(at, chunk);
       line_->PeerWrite(part.data(), static_cast<int32_t>(part.size()));
     }
@@ -105,7 +106,7 @@ class Scale {
   Options options_;
   std::atomic<bool> stop_{false};
   std::atomic<int> requests_{0};
-  std::thread thread_;
+  runtime::platform::TestThread thread_;
 };
 
 class ScaleDialogueTest : public testing::Test {
@@ -167,7 +168,7 @@ TEST_F(ScaleDialogueTest, UnstableThenStableAsksExactlyOnceMore) {
   StartScale({.replies = {kUnstableReply, kUnstableReply, kStableReply}});
   EXPECT_EQ(Query(WaitLimits()), kWeight);
   // Nothing more is asked once the stable reply was taken.
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  runtime::platform::SleepMilliseconds(150);
   EXPECT_EQ(scale_->requests(), 3);
 }
 
@@ -218,7 +219,7 @@ TEST_F(ScaleDialogueTest, AReadingQueuedBeforeTheRequestIsNotTheReply) {
   const std::string oldReading("\x01\x02S  99.99kg\x7A\x03\x04", 15);
   ASSERT_EQ(line_->PeerWrite(oldReading.data(), static_cast<int32_t>(oldReading.size())),
             static_cast<int32_t>(oldReading.size()));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  runtime::platform::SleepMilliseconds(200);
   StartScale({.replies = {kStableReply}});
   EXPECT_EQ(Query(WaitLimits()), kWeight);
   EXPECT_EQ(scale_->requests(), 1);
@@ -234,13 +235,13 @@ TEST_F(ScaleDialogueTest, APortInUseIsWaitedForBeyondTheSilenceLimit) {
       line_->DeviceName().c_str(), {9600, 0, 8, 1.0f, 0, 1024, 1024});
   ASSERT_NE(other, 0);
   StartScale({.replies = {kStableReply}});
-  std::thread release([other] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  runtime::platform::TestThread release([other] {
+    runtime::platform::SleepMilliseconds(800);
     runtime::platform::CloseSerial(other);
   });
   int64_t elapsed = 0;
   EXPECT_EQ(Query(WaitLimits{.silenceLimit = 300, .totalLimit = 5000}, &elapsed), kWeight);
-  release.join();
+  release.Join();
   EXPECT_GE(elapsed, 800);
   EXPECT_EQ(scale_->requests(), 1);
 }
@@ -353,12 +354,12 @@ TEST_F(AcquireQuantityTest, APortThatAppearsWhileWaitingIsUsed) {
   }
   const std::string later = scratch_.path() + "/adapter";
   StartScale({.replies = {kStableReply}});
-  std::thread plug([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  runtime::platform::TestThread plug([&] {
+    runtime::platform::SleepMilliseconds(400);
     std::filesystem::create_symlink(line_->DeviceName(), later);
   });
   const Text quantity = QueryScale(Text(later), WaitLimits{.silenceLimit = 3000, .totalLimit = 10000});
-  plug.join();
+  plug.Join();
   EXPECT_EQ(std::string(quantity.view()), kWeight);
   EXPECT_EQ(scale_->requests(), 1);
   ExpectPortClosed();

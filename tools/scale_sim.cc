@@ -1,32 +1,27 @@
 // scale-sim: a simulated weighing scale on a serial line, for trying the
 // station program without a scale and for driving its tests and demo.
-// POSIX only. Run with --help for the script language.
+// Linux and Windows. Run with --help for the script language.
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "runtime/platform/clock.h"
+#include "runtime/platform/device_end.h"
 
 namespace {
 
 constexpr char kUsage[] = R"(Usage: scale-sim [OPTIONS] STEP...
 
 A simulated weighing scale on a serial line. Without --device it opens a new
-pseudo-terminal (both ends raw) and prints the path of its device end, the
-one to give the station program, as the first line of standard output.
+pseudo-terminal (both ends raw; not on Windows) and prints the path of its
+device end, the one to give the station program, as the first line of
+standard output; with --device it prints that device's name there.
 Each request it receives (the bytes ENQ DC1) is answered with the next STEP
 of the script; once the script is used up, the last STEP answers every
 further request. Everything received and sent is traced in hex on standard
@@ -35,7 +30,9 @@ error. It serves until it is killed, or with --exit until the script is done.
 Options:
   --device PATH  serve this serial device instead of a new pseudo-terminal
                  (for example one end of a socat pair linked to a Wine COM
-                 port); it is set to 9600 baud, 8 data bits, no parity, raw
+                 port; on Windows a port such as COM6, one end of a
+                 null-modem pair); it is set to 9600 baud, 8 data bits, no
+                 parity, raw
   --stream MS    send the next STEP every MS milliseconds without waiting
                  for requests (requests are traced and otherwise ignored)
   --exit         exit with status 0 once every STEP has been sent and the
@@ -72,7 +69,11 @@ Examples:
   scale-sim --exit unstable:3.10 stable:3.10 serves one weighing, then exits
 )";
 
-using Clock = std::chrono::steady_clock;
+namespace platform = runtime::platform;
+
+// Milliseconds on the platform's monotonic clock.
+using Millis = int64_t;
+Millis Now() { return platform::MonotonicMilliseconds(); }
 
 constexpr char SOH = 0x01, STX = 0x02, ETX = 0x03, EOT = 0x04, ENQ = 0x05, DC1 = 0x11;
 
@@ -92,12 +93,12 @@ struct Options {
   std::vector<Step> steps;
 };
 
-const Clock::time_point started = Clock::now();
+const Millis started = Now();
 bool quiet = false;
 
 void Trace(const char* what, std::string_view bytes = {}) {
   if (quiet) return;
-  double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  double seconds = static_cast<double>(Now() - started) / 1000;
   std::string line;
   char head[64];
   std::snprintf(head, sizeof(head), "scale-sim %9.3f %s", seconds, what);
@@ -259,102 +260,50 @@ Options ParseOptions(int argc, char** argv) {
   return options;
 }
 
-void MakeRaw(int fd) {
-  termios settings;
-  if (tcgetattr(fd, &settings) != 0) return;
-  cfmakeraw(&settings);
-  settings.c_cflag |= CLOCAL | CREAD;
-  settings.c_cc[VMIN] = 0;
-  settings.c_cc[VTIME] = 0;
-  cfsetispeed(&settings, B9600);
-  cfsetospeed(&settings, B9600);
-  tcsetattr(fd, TCSANOW, &settings);
-}
-
-// The line: `fd` is ours to read and write; `far_end` is the device end of
-// our own pseudo-terminal (-1 for --device), kept open so that the line
-// stays up while the station program opens and closes it.
+// The line, and the name that the first line of output gives for it.
 struct Line {
-  int fd = -1;
-  int far_end = -1;
+  platform::DeviceEnd end = 0;
   std::string path;
 };
 
 Line OpenLine(const Options& options) {
   Line line;
+  std::string why_not;
   if (!options.device.empty()) {
-    line.fd = open(options.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (line.fd < 0) Fail("cannot open " + options.device + ": " + std::strerror(errno));
-    MakeRaw(line.fd);
+    line.end = platform::OpenDeviceEnd(options.device, &why_not);
     line.path = options.device;
-    return line;
+  } else {
+    line.end = platform::OpenNewTerminal(&line.path, &why_not);
   }
-  line.fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (line.fd < 0 || grantpt(line.fd) != 0 || unlockpt(line.fd) != 0) {
-    Fail(std::string("cannot make a pseudo-terminal: ") + std::strerror(errno));
-  }
-  const char* name = ptsname(line.fd);
-  if (name == nullptr) Fail("cannot name the pseudo-terminal");
-  line.path = name;
-  line.far_end = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (line.far_end < 0) Fail("cannot open " + line.path + ": " + std::strerror(errno));
-  MakeRaw(line.far_end);
-  MakeRaw(line.fd);
-  fcntl(line.fd, F_SETFL, fcntl(line.fd, F_GETFL) | O_NONBLOCK);
+  if (line.end == 0) Fail(why_not);
   return line;
 }
 
 struct Pending {
-  Clock::time_point due;
+  Millis due;
   std::string bytes;
 };
 
 // Puts a step's pieces on the schedule after whatever is still to go.
 void Schedule(const Step& step, std::deque<Pending>* pending) {
-  Clock::time_point at = Clock::now();
+  Millis at = Now();
   if (!pending->empty() && pending->back().due > at) at = pending->back().due;
-  at += std::chrono::milliseconds(step.delayMs);
+  at += step.delayMs;
   if (step.bytes.empty()) return;
   std::size_t chunk = step.chunk > 0 ? step.chunk : step.bytes.size();
   for (std::size_t offset = 0; offset < step.bytes.size(); offset += chunk) {
-    if (offset > 0) at += std::chrono::milliseconds(step.gapMs);
+    if (offset > 0) at += step.gapMs;
     pending->push_back({at, step.bytes.substr(offset, chunk)});
   }
 }
 
-void Send(int fd, const std::string& bytes) {
-  std::size_t sent = 0;
-  while (sent < bytes.size()) {
-    ssize_t done = write(fd, bytes.data() + sent, bytes.size() - sent);
-    if (done > 0) {
-      sent += static_cast<std::size_t>(done);
-      continue;
-    }
-    if (done < 0 && errno == EINTR) continue;
-    break;  // the line is full (nobody reads) or gone: a real scale loses them too
-  }
+void Send(platform::DeviceEnd end, const std::string& bytes) {
+  // A full line (nobody reads) or a gone one: a real scale loses them too.
+  const std::size_t sent = static_cast<std::size_t>(
+      platform::WriteDeviceEnd(end, bytes.data(), static_cast<int32_t>(bytes.size())));
   Trace("tx", std::string_view(bytes).substr(0, sent));
   if (sent < bytes.size()) {
     Trace(("dropped " + std::to_string(bytes.size() - sent) + " bytes: line full").c_str());
-  }
-}
-
-// With --exit: lets the other end read what was sent before the line goes.
-void Linger(const Line& line) {
-  if (line.far_end < 0) {
-    tcdrain(line.fd);
-    return;
-  }
-  // What was just written reaches the far end's queue a moment later, so
-  // first wait for it to show up there, then for it to be read.
-  const Clock::time_point arrival = Clock::now() + std::chrono::milliseconds(200);
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(5);
-  int waiting = 0;
-  while (Clock::now() < arrival && ioctl(line.far_end, FIONREAD, &waiting) == 0 && waiting == 0) {
-    usleep(1000);
-  }
-  while (Clock::now() < deadline && ioctl(line.far_end, FIONREAD, &waiting) == 0 && waiting > 0) {
-    usleep(10000);
   }
 }
 
@@ -362,7 +311,7 @@ int Serve(const Options& options, const Line& line) {
   std::deque<Pending> pending;
   std::size_t next_step = 0;
   bool after_enq = false;
-  Clock::time_point next_tick = Clock::now();
+  Millis next_tick = Now();
   const std::size_t step_count = options.steps.size();
   auto take_step = [&]() -> const Step& {
     const Step& step = options.steps[std::min(next_step, step_count - 1)];
@@ -371,40 +320,36 @@ int Serve(const Options& options, const Line& line) {
   };
 
   while (true) {
-    const Clock::time_point now = Clock::now();
+    const Millis now = Now();
     while (!pending.empty() && pending.front().due <= now) {
-      Send(line.fd, pending.front().bytes);
+      Send(line.end, pending.front().bytes);
       pending.pop_front();
     }
     if (options.streamMs > 0 && now >= next_tick &&
         !(options.exitWhenDone && next_step >= step_count)) {
       Schedule(take_step(), &pending);
-      next_tick += std::chrono::milliseconds(options.streamMs);
+      next_tick += options.streamMs;
       continue;
     }
     if (options.exitWhenDone && next_step >= step_count && pending.empty()) {
-      Linger(line);
+      // Lets the other end read what was sent before the line goes.
+      platform::DrainDeviceEnd(line.end);
       Trace("script done");
       return 0;
     }
 
-    Clock::time_point wake = now + std::chrono::seconds(1);
+    Millis wake = now + 1000;
     if (!pending.empty() && pending.front().due < wake) wake = pending.front().due;
     if (options.streamMs > 0 && next_tick < wake) wake = next_tick;
-    auto timeout = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count() + 1;
-    pollfd readable{line.fd, POLLIN, 0};
-    int ready = poll(&readable, 1, static_cast<int>(timeout));
-    if (ready < 0 && errno != EINTR) Fail(std::string("poll: ") + std::strerror(errno));
-    if (ready <= 0) continue;
-    if (readable.revents & (POLLHUP | POLLERR | POLLNVAL) && !(readable.revents & POLLIN)) {
-      Fail("the line hung up");
-    }
+    const int ready = platform::WaitForInput(line.end, static_cast<int32_t>(wake - now + 1));
+    if (ready < 0) Fail("the line hung up");
+    if (ready == 0) continue;
     char buffer[512];
-    ssize_t got = read(line.fd, buffer, sizeof(buffer));
-    if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-    if (got <= 0) Fail("the line hung up");
+    const int32_t got = platform::ReadDeviceEnd(line.end, buffer, sizeof(buffer));
+    if (got < 0) Fail("the line hung up");
+    if (got == 0) continue;
     Trace("rx", std::string_view(buffer, static_cast<std::size_t>(got)));
-    for (ssize_t i = 0; i < got; ++i) {
+    for (int32_t i = 0; i < got; ++i) {
       const bool request = after_enq && buffer[i] == DC1;
       after_enq = buffer[i] == ENQ;
       if (!request || options.streamMs > 0) continue;
@@ -418,12 +363,13 @@ int Serve(const Options& options, const Line& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  signal(SIGPIPE, SIG_IGN);
   Options options = ParseOptions(argc, argv);
   quiet = options.quiet;
   Line line = OpenLine(options);
   std::printf("%s\n", line.path.c_str());
   std::fflush(stdout);
   Trace(("serving " + line.path).c_str());
-  return Serve(options, line);
+  const int status = Serve(options, line);
+  platform::CloseDeviceEnd(line.end);
+  return status;
 }

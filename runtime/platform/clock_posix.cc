@@ -1,4 +1,4 @@
-#include "runtime/platform/clock.h"
+#include "runtime/platform/clock_posix.h"
 
 #include <sys/prctl.h>
 #include <time.h>
@@ -35,18 +35,20 @@ int64_t MonotonicMilliseconds() {
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-WallClock ReadLocalWallClock() {
-  time_t now = time(nullptr);
-  tm local{};
-  localtime_r(&now, &local);
+WallClock WallClockFromLocalTime(const tm& local) {
   return WallClock{static_cast<uint16_t>(local.tm_year + 1900),
                    static_cast<uint16_t>(local.tm_mon + 1),
                    static_cast<uint16_t>(local.tm_mday),
                    static_cast<uint16_t>(local.tm_hour),
                    static_cast<uint16_t>(local.tm_min),
-                   // A leap second shows as :60 in some zones; the clock
-                   // never shows it on Windows.
-                   static_cast<uint16_t>(local.tm_sec > 59 ? 59 : local.tm_sec)};
+                   static_cast<uint16_t>(local.tm_sec)};
+}
+
+WallClock ReadLocalWallClock() {
+  time_t now = time(nullptr);
+  tm local{};
+  localtime_r(&now, &local);
+  return WallClockFromLocalTime(local);
 }
 
 }  // namespace runtime::platform

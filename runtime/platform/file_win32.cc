@@ -3,8 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <mutex>
 #include <vector>
+
+#include "runtime/platform/mutex.h"
 
 namespace runtime::platform {
 
@@ -36,14 +37,36 @@ HANDLE Win32Handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 // write through these handles therefore also holds an exclusive lock on one
 // byte far beyond any content: appenders take turns, and nobody reading or
 // writing the file's real bytes is ever held up by it.
-std::mutex appenders_lock;
+Mutex appenders_lock;
 std::vector<HANDLE> appenders;
 
 constexpr DWORD kTurnOffsetHigh = 0x7FFFFFFF;
 constexpr DWORD kTurnOffsetLow = 0xFFFFFF00;
 
+// How long an appender waits for its turn. Some backup and log-viewing
+// programs lock a whole file for as long as they like; a weighing must not
+// wait for them.
+constexpr DWORD kTurnWaitMs = 1000;
+constexpr DWORD kTurnRetryMs = 10;
+
+// Takes the turn-taking byte, waiting about kTurnWaitMs at most. True when
+// this handle holds it.
+bool TakeTurn(HANDLE file, OVERLAPPED* turn) {
+  const DWORD started = GetTickCount();
+  while (true) {
+    if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, turn)) {
+      return true;
+    }
+    // Anything but "somebody holds it" means that locks do not work here.
+    if (GetLastError() != ERROR_LOCK_VIOLATION) return false;
+    // Unsigned difference: right across the tick count's wrap.
+    if (GetTickCount() - started >= kTurnWaitMs) return false;
+    Sleep(kTurnRetryMs);
+  }
+}
+
 bool IsAppender(HANDLE file) {
-  std::lock_guard<std::mutex> hold(appenders_lock);
+  MutexLock hold(&appenders_lock);
   return std::find(appenders.begin(), appenders.end(), file) != appenders.end();
 }
 
@@ -55,7 +78,7 @@ FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
                             attributes, nullptr);
   if (file == INVALID_HANDLE_VALUE || file == nullptr) return 0;
   if ((access & kFileAppendData) != 0 && (access & kGenericWrite) == 0) {
-    std::lock_guard<std::mutex> hold(appenders_lock);
+    MutexLock hold(&appenders_lock);
     appenders.push_back(file);
   }
   return reinterpret_cast<FileHandle>(file);
@@ -79,8 +102,9 @@ int32_t WriteToFile(FileHandle file, const void* bytes, int32_t count) {
   OVERLAPPED turn{};
   turn.Offset = kTurnOffsetLow;
   turn.OffsetHigh = kTurnOffsetHigh;
-  // Without the lock (a file system that has none) the write still goes out.
-  const bool locked = LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn) != FALSE;
+  // Without the turn (a file system without locks, or a program that locks
+  // the whole file) the write still goes out.
+  const bool locked = TakeTurn(handle, &turn);
   WriteFile(handle, bytes, static_cast<DWORD>(count), &written, nullptr);
   if (locked) UnlockFileEx(handle, 0, 1, 0, &turn);
   return static_cast<int32_t>(written);
@@ -93,7 +117,7 @@ void MoveFilePosition(FileHandle file, int32_t distance, SeekOrigin origin) {
 void CloseFileHandle(FileHandle file) {
   HANDLE handle = Win32Handle(file);
   {
-    std::lock_guard<std::mutex> hold(appenders_lock);
+    MutexLock hold(&appenders_lock);
     appenders.erase(std::remove(appenders.begin(), appenders.end(), handle), appenders.end());
   }
   CloseHandle(handle);

@@ -7,14 +7,14 @@ namespace runtime::platform {
 MessageBoxAnswerer::MessageBoxAnswerer(std::string title, Answer answer,
                                        std::function<void(WindowHandle box)> while_shown)
     : title_(std::move(title)), answer_(answer), while_shown_(std::move(while_shown)) {
-  thread_ = std::thread([this] { Run(); });
+  thread_ = std::make_unique<TestThread>([this] { Run(); });
 }
 
 MessageBoxAnswerer::~MessageBoxAnswerer() { Finish(); }
 
 bool MessageBoxAnswerer::Finish() {
   stop_ = true;
-  if (thread_.joinable()) thread_.join();
+  if (thread_ != nullptr) thread_->Join();
   return answered_;
 }
 

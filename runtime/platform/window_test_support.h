@@ -6,8 +6,8 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
+#include "runtime/platform/test_thread.h"
 #include "runtime/platform/window.h"
 
 namespace runtime::platform {
@@ -97,7 +97,7 @@ class MessageBoxAnswerer {
   std::function<void(WindowHandle)> while_shown_;
   std::atomic<bool> stop_{false};
   bool answered_ = false;
-  std::thread thread_;
+  std::unique_ptr<TestThread> thread_;
 };
 
 // For tests: takes the display away from this process while it lives, so

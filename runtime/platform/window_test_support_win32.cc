@@ -14,9 +14,9 @@ constexpr char kClassName[] = "WeighTestWindow";
 class Win32TestWindow : public TestWindow {
  public:
   ~Win32TestWindow() override {
-    if (thread_.joinable()) {
+    if (thread_ != nullptr) {
       PostMessageA(window_, WM_CLOSE, 0, 0);
-      thread_.join();
+      thread_->Join();
     } else if (window_ != nullptr) {
       DestroyWindow(window_);
     }
@@ -58,7 +58,7 @@ class Win32TestWindow : public TestWindow {
     own_thread_ = true;
     HANDLE made = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     bool ok = false;
-    thread_ = std::thread([this, &look, &ok, made] {
+    thread_ = std::make_unique<TestThread>([this, &look, &ok, made] {
       // `look` and `ok` live on the caller's stack only until `made` is set.
       const bool window_made = Make(look, true);
       ok = window_made;
@@ -72,7 +72,7 @@ class Win32TestWindow : public TestWindow {
     });
     WaitForSingleObject(made, INFINITE);
     CloseHandle(made);
-    if (!ok) thread_.join();
+    if (!ok) thread_.reset();
     return ok;
   }
 
@@ -105,7 +105,7 @@ class Win32TestWindow : public TestWindow {
   HWND window_ = nullptr;
   bool disabled_while_topmost_ = false;
   bool own_thread_ = false;
-  std::thread thread_;
+  std::unique_ptr<TestThread> thread_;
 };
 
 bool IsOwnBox(HWND box) {
