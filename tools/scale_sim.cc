@@ -286,6 +286,9 @@ Line OpenLine(const Options& options) {
     line.fd = open(options.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (line.fd < 0) Fail("cannot open " + options.device + ": " + std::strerror(errno));
     MakeRaw(line.fd);
+    // A scale just switched on has not heard what was sent before it: bytes
+    // left waiting on a line that others held open are not requests to it.
+    tcflush(line.fd, TCIFLUSH);
     line.path = options.device;
     return line;
   }
