@@ -35,7 +35,8 @@ error. It serves until it is killed, or with --exit until the script is done.
 Options:
   --device PATH  serve this serial device instead of a new pseudo-terminal
                  (for example one end of a socat pair linked to a Wine COM
-                 port); it is set to 9600 baud, 8 data bits, no parity, raw
+                 port); it is set to 9600 baud, 8 data bits, no parity, raw,
+                 and bytes that were waiting on it are dropped
   --stream MS    send the next STEP every MS milliseconds without waiting
                  for requests (requests are traced and otherwise ignored)
   --exit         exit with status 0 once every STEP has been sent and the
