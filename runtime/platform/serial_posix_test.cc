@@ -43,8 +43,9 @@ TEST(SerialPosixTest, ScaleSettingsGiveRawEightNoneOne) {
   EXPECT_EQ(options.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
   EXPECT_EQ(options.c_cflag & (PARENB | CSTOPB | HUPCL | CRTSCTS), 0u);
   EXPECT_EQ(options.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
-  EXPECT_EQ(options.c_iflag & (ICRNL | IXON | IXOFF | INPCK | ISTRIP | IUCLC | INLCR | IGNCR | IUTF8),
-            0u);
+  EXPECT_EQ(
+      options.c_iflag & (ICRNL | IXON | IXOFF | INPCK | ISTRIP | IUCLC | INLCR | IGNCR | IUTF8),
+      0u);
   EXPECT_EQ(options.c_oflag & OPOST, 0u);
   EXPECT_EQ(options.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
   EXPECT_EQ(options.c_cc[VMIN], 0);
