@@ -36,6 +36,14 @@ ObjectValue OpenPort(ObjectValue number, const Text& name, int32_t baud, int32_t
                      int32_t dataBits, float stopBits, int32_t handshake, int32_t inputBufferSize,
                      int32_t outputBufferSize);
 
+// Says why the last OpenPort that returned 0 failed; its reason is
+// PortFailure::kNone after an OpenPort that succeeded.
+platform::PortOpenError LastPortOpenError();
+
+// Throws away the bytes that the port under `port` received and nobody read
+// yet. Does nothing when no port is open under `port`.
+void DiscardPortInput(ObjectValue port);
+
 // Sends the bytes of `text` unchanged. Returns the count sent; 0 when no port
 // is open under `port` or the text is empty.
 int32_t WritePortText(ObjectValue port, const Text& text);

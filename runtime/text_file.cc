@@ -1,6 +1,7 @@
 #include "runtime/text_file.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -127,6 +128,15 @@ int64_t QueryFileSize(const Text& path) {
   return -1;
 }
 
+PathKind QueryPathKind(const Text& path) {
+  if (path.empty()) return PathKind::kNothing;
+  const uint32_t attributes = platform::QueryPathAttributes(path.c_str());
+  if (attributes == platform::kInvalidFileAttributes) return PathKind::kNothing;
+  if (attributes & platform::kFileAttributeDirectory) return PathKind::kDirectory;
+  if (attributes & platform::kFileAttributeDevice) return PathKind::kDevice;
+  return PathKind::kFile;
+}
+
 ObjectValue CreateTextFile(ObjectValue number, const Text& path) {
   const OpenRequest first{platform::kGenericRead | platform::kGenericWrite,
                           platform::kFileShareRead, FileDisposition::kCreateAlways,
@@ -136,6 +146,13 @@ ObjectValue CreateTextFile(ObjectValue number, const Text& path) {
   const OpenRequest second{platform::kGenericWrite, platform::kFileShareRead,
                            FileDisposition::kTruncateExisting, 0};
   return OpenTextFile(number, path, first, &second, true, false);
+}
+
+ObjectValue CreateNewTextFile(ObjectValue number, const Text& path) {
+  const OpenRequest request{platform::kGenericRead | platform::kGenericWrite,
+                            platform::kFileShareRead, FileDisposition::kCreateNew,
+                            platform::kFileAttributeNormal};
+  return OpenTextFile(number, path, request, nullptr, true, false);
 }
 
 ObjectValue OpenForUpdate(ObjectValue number, const Text& path, int32_t options) {
@@ -155,9 +172,11 @@ ObjectValue OpenForUpdate(ObjectValue number, const Text& path, int32_t options)
 }
 
 ObjectValue OpenForReading(ObjectValue number, const Text& path, int32_t options) {
-  const OpenRequest request{platform::kGenericRead,
-                            (options & OPTION_SHARE_READ) ? platform::kFileShareRead : 0u,
-                            FileDisposition::kOpenExisting, platform::kFileAttributeNormal};
+  uint32_t share = 0;
+  if (options & OPTION_SHARE_READ) share |= platform::kFileShareRead;
+  if (options & OPTION_SHARE_WRITE) share |= platform::kFileShareWrite;
+  const OpenRequest request{platform::kGenericRead, share, FileDisposition::kOpenExisting,
+                            platform::kFileAttributeNormal};
   return OpenTextFile(number, path, request, nullptr, (options & OPTION_NO_BUFFER) == 0, false);
 }
 
@@ -165,13 +184,16 @@ ObjectValue IsFileOpen(ObjectValue value) {
   return file_table == nullptr ? 0 : IsLiveObject(file_table, value);
 }
 
-Text ReadLine(ObjectValue value) {
+Text ReadLine(ObjectValue value) { return ReadLine(value, INT32_MAX); }
+
+Text ReadLine(ObjectValue value, int32_t maxLength) {
   TextFile* file = FindFile(value);
   if (file == nullptr) return Text();
   std::string line;
   line.reserve(FILE_BUFFER_SIZE);
   uint8_t byte;
-  while (ReadByte(file, &byte) == 1 && byte != 0 && byte != '\n') {
+  while (static_cast<int64_t>(line.size()) < maxLength && ReadByte(file, &byte) == 1 &&
+         byte != 0 && byte != '\n') {
     if (byte == '\r') {
       // CR LF is one line end; after a lone CR the next line starts with
       // whatever followed it.

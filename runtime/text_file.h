@@ -68,11 +68,28 @@ int32_t RemoveFile(const Text& path);
 // ignored, and the whole path is used however long it is.
 int64_t QueryFileSize(const Text& path);
 
+// What is at a path.
+enum class PathKind {
+  kNothing,    // no such file or directory, or it cannot be looked at
+  kFile,       // a plain file
+  kDirectory,  // a directory
+  kDevice,     // anything else: a device, a FIFO, a socket
+};
+
+// Returns what is at `path`; a symbolic link counts as what it points to.
+PathKind QueryPathKind(const Text& path);
+
 // Creates the file at `path`, or empties an existing one, for reading and
 // writing; others may read it meanwhile. Returns the platform handle under a
 // number, the new identity for AUTO_NUMBER, 0 on failure. Reusing a number
 // closes its file first, whatever the outcome.
 ObjectValue CreateTextFile(ObjectValue number, const Text& path);
+
+// Creates a new file at `path` for reading and writing; others may read it
+// meanwhile. Fails when anything has the name already, and never follows a
+// symbolic link there, so a link planted under the name cannot redirect
+// what is written. Returns as CreateTextFile.
+ObjectValue CreateNewTextFile(ObjectValue number, const Text& path);
 
 // Opens the file at `path` for reading and writing at offset 0, creating it
 // empty when missing. `options`: OPTION_SHARE_READ lets others read it
@@ -83,8 +100,8 @@ ObjectValue OpenForUpdate(ObjectValue number, const Text& path,
                           int32_t options = OPTION_SHARE_READ);
 
 // Opens the existing file at `path` for reading. `options`: OPTION_SHARE_READ
-// lets others read it meanwhile (otherwise nobody may open it), and
-// OPTION_NO_BUFFER. Returns as CreateTextFile; 0 for a missing file.
+// lets others read it meanwhile (otherwise nobody may open it),
+// OPTION_SHARE_WRITE also write it, and OPTION_NO_BUFFER. Returns as CreateTextFile; 0 for a missing file.
 ObjectValue OpenForReading(ObjectValue number, const Text& path, int32_t options);
 
 // Returns non-zero when `value` denotes an open file. Safe for any value;
@@ -96,6 +113,11 @@ ObjectValue IsFileOpen(ObjectValue value);
 // and an empty line both give the empty text, as does a value under which
 // no file is open.
 Text ReadLine(ObjectValue value);
+
+// Reads the next line as ReadLine does, but keeps at most `maxLength` bytes
+// of it and reads no further: the rest of a longer line stays unread. A
+// line as long as a whole file costs neither the time nor the memory.
+Text ReadLine(ObjectValue value, int32_t maxLength);
 
 // Writes the bytes of `text` and CR LF. Returns the bytes accepted (the
 // text's length plus 2), 0 when no file is open under `value`.

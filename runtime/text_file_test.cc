@@ -495,6 +495,57 @@ TEST_F(TextFileTest, MakeDirectory) {
   EXPECT_FALSE(Exists("made"));
 }
 
+TEST_F(TextFileTest, ALineReadWithALimitStopsThere) {
+  PutFile("long", std::string(10000, 'a') + "b\r\nnext\r\n");
+  ObjectValue file = OpenForReading(AUTO_NUMBER, "long", OPTION_SHARE_READ);
+  ASSERT_NE(file, 0);
+  EXPECT_EQ(ReadLine(file, 4096).view(), std::string(4096, 'a'));
+  // Nothing past the limit was taken: the rest of the line comes next.
+  EXPECT_EQ(ReadLine(file, 4096).view(), std::string(4096, 'a'));
+  EXPECT_EQ(ReadLine(file).view(), std::string(10000 - 8192, 'a') + "b");
+  EXPECT_EQ(ReadLine(file, 4096).view(), "next");
+  CloseTextFile(file);
+}
+
+TEST_F(TextFileTest, CreatingANewFileNeverTakesAnExistingName) {
+  ObjectValue file = CreateNewTextFile(AUTO_NUMBER, "fresh");
+  ASSERT_NE(file, 0);
+  WriteLine(file, "value");
+  CloseTextFile(file);
+  EXPECT_EQ(FileContents("fresh"), "value\r\n");
+  EXPECT_EQ(CreateNewTextFile(AUTO_NUMBER, "fresh"), 0);
+  EXPECT_EQ(FileContents("fresh"), "value\r\n");
+
+  // Links planted under the name: to a file, to nothing, and a hard link.
+  // None is followed or written through.
+  PutFile("precious", "keep me");
+  std::error_code error;
+  std::filesystem::create_hard_link("precious", "hard", error);
+  if (!error) {
+    EXPECT_EQ(CreateNewTextFile(AUTO_NUMBER, "hard"), 0);
+  }
+  std::filesystem::create_symlink("precious", "soft", error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+  std::filesystem::create_symlink("nowhere", "dangling", error);
+  EXPECT_EQ(CreateNewTextFile(AUTO_NUMBER, "soft"), 0);
+  EXPECT_EQ(CreateNewTextFile(AUTO_NUMBER, "dangling"), 0);
+  EXPECT_EQ(FileContents("precious"), "keep me");
+  EXPECT_FALSE(Exists("nowhere"));
+}
+
+TEST_F(TextFileTest, KindsOfPaths) {
+  PutFile("file", "x");
+  ASSERT_NE(MakeDirectory("dir"), 0);
+  EXPECT_EQ(QueryPathKind("file"), PathKind::kFile);
+  EXPECT_EQ(QueryPathKind("dir"), PathKind::kDirectory);
+  EXPECT_EQ(QueryPathKind("dir\\"), PathKind::kDirectory);
+  EXPECT_EQ(QueryPathKind("missing"), PathKind::kNothing);
+  EXPECT_EQ(QueryPathKind(""), PathKind::kNothing);
+  if (!platform::PathsHaveDriveLetters()) {
+    EXPECT_EQ(QueryPathKind("/dev/null"), PathKind::kDevice);
+  }
+}
+
 TEST_F(TextFileTest, DirectoriesDoNotOpenAsFiles) {
   ASSERT_NE(MakeDirectory("dir"), 0);
   EXPECT_EQ(OpenForReading(AUTO_NUMBER, "dir", OPTION_SHARE_READ), 0);
@@ -526,6 +577,14 @@ TEST_F(TextFileTest, ShareModesOfTheOpens) {
   EXPECT_EQ(OpenForReading(AUTO_NUMBER, "log", OPTION_SHARE_READ), 0);
   CloseTextFile(log1);
   CloseTextFile(log2);
+
+  // A reader that shares writing lets a writer in that shares reading.
+  ObjectValue sharing = OpenForReading(AUTO_NUMBER, "f", OPTION_SHARE_READ | OPTION_SHARE_WRITE);
+  ASSERT_NE(sharing, 0);
+  ObjectValue editor = OpenForUpdate(AUTO_NUMBER, "f", OPTION_SHARE_WRITE);
+  EXPECT_NE(editor, 0);
+  CloseTextFile(editor);
+  CloseTextFile(sharing);
 
   // Without share options nobody else gets in.
   ObjectValue alone = OpenForUpdate(AUTO_NUMBER, "f", 0);

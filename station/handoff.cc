@@ -1,9 +1,10 @@
 // The handoff stage: the new quantity goes to "raspuns\cant.txt" unless a
-// value is still waiting there for the consuming program.
-#include <string>
+// value is still waiting there for the consuming program. Whenever it cannot
+// go there, the operator is told, so that no weight disappears unseen.
+#include <cstdio>
 
 #include "runtime/message_box.h"
-#include "runtime/platform/process.h"
+#include "runtime/process.h"
 #include "runtime/text.h"
 #include "runtime/text_file.h"
 #include "station/station.h"
@@ -16,12 +17,70 @@ namespace {
 
 const Text kHandoffFile("raspuns\\cant.txt");
 
-// The new value is written under this name first and moved into place
-// whole, so the consumer never sees a half-written file. One name per
-// process keeps concurrent runs from writing into each other's file.
+// How many fresh temporary names are tried before giving up.
+constexpr int kTemporaryNameTries = 8;
+
+// The new value is written under a temporary name first and moved into
+// place whole, so the consumer never sees a half-written file. The name is
+// new for every try and cannot be guessed, and the file is created
+// exclusively: nobody can have planted a link under it in advance.
 Text TemporaryName() {
-  return Text("raspuns\\cant-") + Text(std::to_string(runtime::platform::CurrentProcessId())) +
-         Text(".tmp");
+  char digits[17];
+  std::snprintf(digits, sizeof(digits), "%016llx",
+                static_cast<unsigned long long>(runtime::UnpredictableNumber()));
+  return Text("raspuns\\cant-") + Text(digits) + Text(".tmp");
+}
+
+// Writes `newQuantity` into the handoff file, which must not exist yet.
+// Returns false when it could not be put there whole (nothing is then left
+// behind, and a file that appeared meanwhile is never replaced).
+bool PlaceNewQuantity(const Text& newQuantity) {
+  for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
+    const Text temporary = TemporaryName();
+    const runtime::ObjectValue file = runtime::CreateNewTextFile(runtime::AUTO_NUMBER, temporary);
+    if (file == 0) continue;
+    runtime::WriteLine(file, newQuantity);
+    runtime::CloseTextFile(file);
+    // Writes that failed (a full disk) leave the temporary short, and a
+    // short value must not reach the consumer.
+    const bool whole =
+        runtime::QueryFileSize(temporary) == runtime::TextLength(newQuantity) + 2;
+    if (whole && runtime::MoveFileWithoutReplacing(temporary, kHandoffFile)) return true;
+    runtime::RemoveFile(temporary);
+    return false;
+  }
+  return false;
+}
+
+void ShowPendingConflict(const Text& pending, const Text& newQuantity) {
+  runtime::ShowMessageBox(Text("Eroare"),
+                          Text("Cantitate netratata : ") + pending +
+                              Text("\n!ATENTIE! - NU SE CALCULEAZA - !ATENTIE!\n"
+                                   "Cantitate Noua NETRATATA : ") +
+                              newQuantity,
+                          0);
+}
+
+void ShowNotWritten(const Text& newQuantity) {
+  runtime::ShowMessageBox(Text("Eroare"),
+                          Text("Fisierul raspuns\\cant.txt nu poate fi scris"
+                               "\n!ATENTIE! - NU SE CALCULEAZA - !ATENTIE!\n"
+                               "Cantitate Noua NETRATATA : ") +
+                              newQuantity,
+                          0);
+}
+
+// Tells the operator why the new value is not in the handoff file, which
+// exists: the value waiting there when it can be read, or that the file
+// cannot be written.
+void ShowWhyNotHandedOver(const Text& newQuantity) {
+  Text pending;
+  if (runtime::QueryPathKind(kHandoffFile) == runtime::PathKind::kFile &&
+      ReadPendingQuantity(&pending)) {
+    ShowPendingConflict(pending, newQuantity);
+  } else {
+    ShowNotWritten(newQuantity);
+  }
 }
 
 }  // namespace
@@ -29,41 +88,32 @@ Text TemporaryName() {
 bool ReadPendingQuantity(Text* pending) {
   *pending = Text();
   // The test is on the returned value itself: a failed open returns 0, which
-  // is also file number 0, the configuration file that stays open.
+  // is also file number 0.
   const runtime::ObjectValue file =
       runtime::OpenForReading(runtime::AUTO_NUMBER, kHandoffFile, runtime::OPTION_SHARE_READ);
   if (file == 0) return false;
-  *pending = runtime::ReadLine(file);
+  *pending = runtime::ReadLine(file, MAX_PENDING_LENGTH);
   runtime::CloseTextFile(file);
   return true;
 }
 
 void HandoffStage(const Text& newQuantity) {
   runtime::MakeDirectory(Text("raspuns"));
-
-  Text pending;
-  if (ReadPendingQuantity(&pending)) {
-    runtime::ShowMessageBox(Text("Eroare"),
-                            Text("Cantitate netratata : ") + pending +
-                                Text("\n!ATENTIE! - NU SE CALCULEAZA - !ATENTIE!\n"
-                                     "Cantitate Noua NETRATATA : ") +
-                                newQuantity,
-                            0);
+  // Anything under the name (a waiting value, a file nobody may read or
+  // that the consumer holds without sharing, a directory, a device) keeps
+  // the new value out.
+  if (runtime::QueryPathKind(kHandoffFile) != runtime::PathKind::kNothing) {
+    ShowWhyNotHandedOver(newQuantity);
     return;
   }
-
-  const Text temporary = TemporaryName();
-  const runtime::ObjectValue file = runtime::CreateTextFile(runtime::AUTO_NUMBER, temporary);
-  if (file == 0) return;
-  runtime::WriteLine(file, newQuantity);
-  runtime::CloseTextFile(file);
-  // Writes that failed (a full disk) leave the temporary short, and a short
-  // value must not reach the consumer. A value that appeared since the check
-  // is never replaced. Either way the temporary goes, and the new quantity
-  // survives in the log line only.
-  const bool whole = runtime::QueryFileSize(temporary) == runtime::TextLength(newQuantity) + 2;
-  if (!whole || !runtime::MoveFileWithoutReplacing(temporary, kHandoffFile)) {
-    runtime::RemoveFile(temporary);
+  // A value that appeared since the look above is never replaced, and gets
+  // the conflict message as if it had been there.
+  if (!PlaceNewQuantity(newQuantity)) {
+    if (runtime::QueryPathKind(kHandoffFile) != runtime::PathKind::kNothing) {
+      ShowWhyNotHandedOver(newQuantity);
+    } else {
+      ShowNotWritten(newQuantity);
+    }
   }
 }
 

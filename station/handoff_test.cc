@@ -1,16 +1,21 @@
 // The record and handoff stages on their own, in a scratch folder. The
-// conflict message itself is covered end to end, where an operator can
-// press its button.
+// conflict message with an operator pressing its button is covered end to
+// end; here a message is read from standard error (natively, without a
+// display) or from the box itself (on Windows).
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <memory>
 #include <regex>
 #include <string>
 
+#include "runtime/platform/file.h"
 #include "runtime/platform/process.h"
 #include "runtime/platform/scratch_directory.h"
+#include "runtime/platform/window_test_support.h"
 #include "runtime/program_heap.h"
 #include "runtime/text.h"
 #include "runtime/text_file.h"
@@ -56,6 +61,43 @@ class StagesTest : public testing::Test {
 
 bool Matches(const std::string& line, const std::string& pattern) {
   return std::regex_match(line, std::regex(pattern));
+}
+
+// The message that tells the operator a value could not be handed over.
+std::string NotWrittenMessage(const std::string& quantity) {
+  return "Fisierul raspuns\\cant.txt nu poate fi scris\n!ATENTIE! - NU SE CALCULEAZA - "
+         "!ATENTIE!\nCantitate Noua NETRATATA : " +
+         quantity;
+}
+
+// Runs `stage` and returns what the message it showed said: its title, a
+// line end and its text; empty when it showed none. Natively the display is
+// taken away, so the message goes to standard error; on Windows the box is
+// read and answered like an operator would.
+std::string MessageShownBy(const std::function<void()>& stage) {
+  std::string why_not;
+  auto no_display =
+      runtime::platform::NoDisplay::Create(runtime::platform::NoDisplay::Kind::kUnset, &why_not);
+  if (no_display != nullptr) {
+    testing::internal::CaptureStderr();
+    stage();
+    std::string written = testing::internal::GetCapturedStderr();
+    if (!written.empty() && written.back() == '\n') written.pop_back();
+    return written;
+  }
+  using runtime::platform::MessageBoxAnswerer;
+  if (!MessageBoxAnswerer::Available(&why_not)) {
+    ADD_FAILURE() << why_not;
+    return "";
+  }
+  runtime::platform::ExclusiveDisplay display;
+  std::string text;
+  MessageBoxAnswerer answerer("Eroare", MessageBoxAnswerer::Answer::kOk,
+                              [&text](runtime::platform::WindowHandle box) {
+                                MessageBoxAnswerer::ReadText(box, &text);
+                              });
+  stage();
+  return answerer.Finish() ? "Eroare\n" + text : "";
 }
 
 TEST_F(StagesTest, LogLineWithAndWithoutAPendingValue) {
@@ -127,23 +169,87 @@ TEST_F(StagesTest, PendingReadIsTheFirstLineAndLeavesFileZeroAlone) {
   EXPECT_EQ(runtime::ReadLine(0).view(), "COM7");
 }
 
-TEST_F(StagesTest, HandoffFolderTakenByAFileChangesNothing) {
+TEST_F(StagesTest, HandoffFolderTakenByAFileChangesNothingAndSaysSo) {
   PutFile("raspuns", "not a folder");
-  HandoffStage(Text("1"));
+  EXPECT_EQ(MessageShownBy([] { HandoffStage(Text("1")); }),
+            "Eroare\n" + NotWrittenMessage("1"));
   EXPECT_EQ(FileContents("raspuns"), "not a folder");
 }
 
-TEST_F(StagesTest, AValueCutShortIsNeverHandedOver) {
-  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
-  // The value is first written under this process's temporary name; make
-  // every write to it fail as on a full disk.
+TEST_F(StagesTest, ADirectoryUnderTheHandoffNameKeepsTheValueOutAndSaysSo) {
+  std::filesystem::create_directories("raspuns/cant.txt");
+  EXPECT_EQ(MessageShownBy([] { HandoffStage(Text(kStx + "4.20")); }),
+            "Eroare\n" + NotWrittenMessage(kStx + "4.20"));
+  EXPECT_TRUE(std::filesystem::is_directory("raspuns/cant.txt"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator("raspuns"),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+TEST_F(StagesTest, AValueHeldByAnotherProgramIsNotReplacedAndTheNewOneIsNotLost) {
+  // The consumer (or a virus scanner) has the waiting value open without
+  // sharing it: it cannot be read, and it is not replaced either.
   std::filesystem::create_directory("raspuns");
-  const std::string temporary =
-      "raspuns/cant-" + std::to_string(runtime::platform::CurrentProcessId()) + ".tmp";
-  std::filesystem::create_symlink("/dev/full", temporary);
-  HandoffStage(Text(kStx + "9.99"));
+  PutFile("raspuns/cant.txt", kStx + "1.00\r\n");
+  const runtime::platform::FileHandle held = runtime::platform::OpenFileHandle(
+      "raspuns\\cant.txt", runtime::platform::kGenericRead, 0,
+      runtime::platform::FileDisposition::kOpenExisting, 0);
+  ASSERT_NE(held, 0);
+  EXPECT_EQ(MessageShownBy([] { HandoffStage(Text(kStx + "2.00")); }),
+            "Eroare\n" + NotWrittenMessage(kStx + "2.00"));
+  runtime::platform::CloseFileHandle(held);
+  EXPECT_EQ(FileContents("raspuns/cant.txt"), kStx + "1.00\r\n");
+}
+
+TEST_F(StagesTest, AValueCutShortIsNeverHandedOver) {
+  // Every write beyond 64 bytes fails, as on a full disk.
+  std::filesystem::create_directory("raspuns");
+  const std::string quantity = kStx + std::string(70, '9');
+  std::string message;
+  {
+    runtime::platform::FileSizeLimit full(64);
+    if (!full.ok()) GTEST_SKIP() << "no file size limit on this platform";
+    message = MessageShownBy([&quantity] { HandoffStage(Text(quantity)); });
+  }
   EXPECT_FALSE(std::filesystem::exists("raspuns/cant.txt"));
-  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(temporary)));
+  EXPECT_TRUE(std::filesystem::is_empty("raspuns")) << "a temporary file was left behind";
+  // What fitted of the message under the limit.
+  const std::string start = "Eroare\nFisierul raspuns\\cant.txt nu poate fi scris";
+  EXPECT_EQ(message.substr(0, start.size()), start);
+}
+
+TEST_F(StagesTest, ALinkPlantedUnderAGuessedTemporaryNameIsNotWrittenThrough) {
+  // Temporary names were once the process id: plant links there and at a
+  // few neighbours, to a file, to nothing, and as a hard link.
+  std::filesystem::create_directory("raspuns");
+  PutFile("precious", "keep me");
+  const uint32_t pid = runtime::platform::CurrentProcessId();
+  std::error_code error;
+  for (const char* kind : {"soft", "dangling", "hard"}) {
+    for (uint32_t id = pid > 2 ? pid - 2 : 0; id <= pid + 2; ++id) {
+      const std::string name = "raspuns/cant-" + std::to_string(id) + ".tmp";
+      std::filesystem::remove(name, error);
+      if (std::string(kind) == "soft") std::filesystem::create_symlink("../precious", name, error);
+      if (std::string(kind) == "dangling") std::filesystem::create_symlink("../gone", name, error);
+      if (std::string(kind) == "hard") std::filesystem::create_hard_link("precious", name, error);
+      if (error) GTEST_SKIP() << "cannot make " << kind << " links here: " << error.message();
+    }
+    std::filesystem::remove("raspuns/cant.txt", error);
+    HandoffStage(Text(kStx + "7.77"));
+    EXPECT_EQ(FileContents("precious"), "keep me") << kind;
+    EXPECT_FALSE(std::filesystem::exists("gone")) << kind;
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status("raspuns/cant.txt")))
+        << kind;
+    EXPECT_EQ(FileContents("raspuns/cant.txt"), kStx + "7.77\r\n") << kind;
+  }
+}
+
+TEST_F(StagesTest, OnlyTheStartOfAHugeWaitingValueIsRead) {
+  std::filesystem::create_directory("raspuns");
+  PutFile("raspuns/cant.txt", std::string(100000, '5') + "\r\n");
+  Text pending;
+  EXPECT_TRUE(ReadPendingQuantity(&pending));
+  EXPECT_EQ(std::string(pending.view()), std::string(MAX_PENDING_LENGTH, '5'));
 }
 
 }  // namespace

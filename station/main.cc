@@ -1,8 +1,9 @@
 // weigh: one weighing per start. No arguments, no environment, exit code 0.
-#include "runtime/platform/process.h"
+#include "runtime/process.h"
 #include "station/station.h"
 
 int main() {
+  runtime::PrepareProcess();
   station::RunStation();
-  runtime::platform::EndProcess(0);
+  runtime::EndProcess(0);
 }

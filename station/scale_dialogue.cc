@@ -37,32 +37,52 @@ bool ReceiveFromScale(ReplyAssembly* assembly) {
   return true;
 }
 
+// Opens the scale's port and, when it opened, throws away what waited there
+// from before (a reading sent unasked is no answer to this request) and
+// sends the request. Returns false, with LastPortOpenError() saying why,
+// when the port could not be opened.
+bool OpenAndAsk(const Text& portName, const Text& request) {
+  if (runtime::OpenPort(SCALE_PORT, portName, 9600, /*parity=*/0, /*dataBits=*/8,
+                        /*stopBits=*/1.0f, /*handshake=*/0, /*inputBufferSize=*/1024,
+                        /*outputBufferSize=*/1024) == 0) {
+    return false;
+  }
+  runtime::DiscardPortInput(SCALE_PORT);
+  runtime::WritePortText(SCALE_PORT, request);
+  return true;
+}
+
 }  // namespace
 
 Text QueryScale(const Text& portName, const WaitLimits& limits) {
   ReplyAssembly assembly;
-  // An open that failed is not treated apart: the scale then stays silent
-  // and the silence limit ends the wait.
-  runtime::OpenPort(SCALE_PORT, portName, 9600, /*parity=*/0, /*dataBits=*/8, /*stopBits=*/1.0f,
-                    /*handshake=*/0, /*inputBufferSize=*/1024, /*outputBufferSize=*/1024);
   const char requestBytes[] = {ENQ, DC1};
   const Text request(requestBytes, sizeof(requestBytes));
-  runtime::WritePortText(SCALE_PORT, request);
-  const Clock::time_point firstRequest = Clock::now();
-  Clock::time_point lastActivity = firstRequest;
+  const Clock::time_point start = Clock::now();
+  Clock::time_point lastActivity = start;
+  bool open = OpenAndAsk(portName, request);
 
   bool accepted = false;
   while (!accepted) {
     runtime::Pause(POLL_PERIOD_MS);
-    if (ReceiveFromScale(&assembly)) lastActivity = Clock::now();
-    const PollOutcome outcome = FinishPoll(&assembly);
-    if (outcome.requestAgain) {
-      runtime::WritePortText(SCALE_PORT, request);
-      lastActivity = Clock::now();
+    if (!open) {
+      open = OpenAndAsk(portName, request);
+      // The request just sent starts the silence count. A port in use is
+      // someone else weighing right now: wait for it up to the total limit.
+      if (open || runtime::LastPortOpenError().reason == runtime::platform::PortFailure::kInUse) {
+        lastActivity = Clock::now();
+      }
+    } else {
+      if (ReceiveFromScale(&assembly)) lastActivity = Clock::now();
+      const PollOutcome outcome = FinishPoll(&assembly);
+      if (outcome.requestAgain) {
+        runtime::WritePortText(SCALE_PORT, request);
+        lastActivity = Clock::now();
+      }
+      accepted = outcome.accepted;
     }
-    accepted = outcome.accepted;
     if (!accepted && (MillisecondsSince(lastActivity) >= limits.silenceLimit ||
-                      MillisecondsSince(firstRequest) >= limits.totalLimit)) {
+                      MillisecondsSince(start) >= limits.totalLimit)) {
       break;
     }
   }
@@ -80,10 +100,14 @@ Text AcquireQuantity(const WaitLimits& limits) {
     runtime::CloseTextFile(CONFIG_FILE);
     return Text();
   }
-  // Stays open until the stop step closes every file. A failed open reads
-  // as an empty port name, which no port answers to.
-  runtime::OpenForUpdate(CONFIG_FILE, configName);
-  return QueryScale(runtime::ReadLine(CONFIG_FILE), limits);
+  // Read and closed at once, sharing it with everyone meanwhile: a second
+  // run started during this one's weighing must be able to read it too. A
+  // failed open reads as an empty port name, which no port answers to.
+  runtime::OpenForReading(CONFIG_FILE, configName,
+                          runtime::OPTION_SHARE_READ | runtime::OPTION_SHARE_WRITE);
+  const Text portName = runtime::ReadLine(CONFIG_FILE, MAX_PORT_NAME_LENGTH);
+  runtime::CloseTextFile(CONFIG_FILE);
+  return QueryScale(portName, limits);
 }
 
 Text AcquireQuantity() { return AcquireQuantity(WaitLimits()); }

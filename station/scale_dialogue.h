@@ -13,6 +13,10 @@ inline constexpr char CONFIG_FILE_NAME[] = "Kavrin.inf";
 // The port written into a configuration file made on a first run.
 inline constexpr char DEFAULT_PORT_NAME[] = "COM1";
 
+// The most of the configuration file's first line that is read: a port
+// name is short, and a huge line must cost neither time nor memory.
+constexpr int32_t MAX_PORT_NAME_LENGTH = 4096;
+
 // The sleep of each poll, in milliseconds.
 constexpr int32_t POLL_PERIOD_MS = 25;
 
@@ -34,6 +38,12 @@ struct WaitLimits {
 // until a stable reply ending with EOT arrives or a limit is reached; closes
 // the port in every case. Returns the weight text cut from the reply, or the
 // empty text when the wait was given up.
+//
+// A port that cannot be opened is tried again at every poll: one in use by
+// another program (a second run, say) until the total limit, one that is
+// missing or refused (an adapter being plugged in) until the silence limit,
+// both counted from the start. Once it opens, whatever it held from before
+// is thrown away, the request goes out and the dialogue goes on as usual.
 runtime::Text QueryScale(const runtime::Text& portName, const WaitLimits& limits = WaitLimits());
 
 // AcquireQuantity with the given wait limits instead of the standard ones.

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/platform/process.h"
 #include "runtime/platform/scratch_directory.h"
 #include "runtime/platform/serial_test_line.h"
 #include "runtime/program_heap.h"
@@ -212,6 +213,54 @@ TEST_F(ScaleDialogueTest, PortThatCannotOpenEndsAtTheSilenceLimit) {
   ExpectPortClosed();
 }
 
+TEST_F(ScaleDialogueTest, AReadingQueuedBeforeTheRequestIsNotTheReply) {
+  // An old stable reading waits in the port before the dialogue opens it.
+  const std::string oldReading("\x01\x02S  99.99kg\x7A\x03\x04", 15);
+  ASSERT_EQ(line_->PeerWrite(oldReading.data(), static_cast<int32_t>(oldReading.size())),
+            static_cast<int32_t>(oldReading.size()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  StartScale({.replies = {kStableReply}});
+  EXPECT_EQ(Query(WaitLimits()), kWeight);
+  EXPECT_EQ(scale_->requests(), 1);
+}
+
+TEST_F(ScaleDialogueTest, APortInUseIsWaitedForBeyondTheSilenceLimit) {
+  if (runtime::platform::RunningUnderWine()) {
+    GTEST_SKIP() << "Wine does not refuse a second open of a COM port";
+  }
+  // Another program holds the port for longer than the silence limit, then
+  // lets it go: the dialogue waits for it, then weighs.
+  runtime::platform::PortHandle other = runtime::platform::OpenSerialDevice(
+      line_->DeviceName().c_str(), {9600, 0, 8, 1.0f, 0, 1024, 1024});
+  ASSERT_NE(other, 0);
+  StartScale({.replies = {kStableReply}});
+  std::thread release([other] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    runtime::platform::CloseSerial(other);
+  });
+  int64_t elapsed = 0;
+  EXPECT_EQ(Query(WaitLimits{.silenceLimit = 300, .totalLimit = 5000}, &elapsed), kWeight);
+  release.join();
+  EXPECT_GE(elapsed, 800);
+  EXPECT_EQ(scale_->requests(), 1);
+}
+
+TEST_F(ScaleDialogueTest, APortInUseForeverEndsAtTheTotalLimit) {
+  if (runtime::platform::RunningUnderWine()) {
+    GTEST_SKIP() << "Wine does not refuse a second open of a COM port";
+  }
+  runtime::platform::PortHandle other = runtime::platform::OpenSerialDevice(
+      line_->DeviceName().c_str(), {9600, 0, 8, 1.0f, 0, 1024, 1024});
+  ASSERT_NE(other, 0);
+  StartScale({.replies = {kStableReply}});
+  int64_t elapsed = 0;
+  EXPECT_EQ(Query(WaitLimits{.silenceLimit = 200, .totalLimit = 1000}, &elapsed), "");
+  EXPECT_GE(elapsed, 1000);
+  EXPECT_LT(elapsed, 4000);
+  EXPECT_EQ(scale_->requests(), 0);
+  runtime::platform::CloseSerial(other);
+}
+
 // The configuration file and the whole acquisition, in a fresh current
 // directory.
 class AcquireQuantityTest : public ScaleDialogueTest {
@@ -277,10 +326,41 @@ TEST_F(AcquireQuantityTest, ConfiguredPortGivesTheWeight) {
   StartScale({.replies = {kUnstableReply, kStableReply}});
   EXPECT_EQ(Acquire(), kWeight);
   EXPECT_EQ(scale_->requests(), 2);
-  // The configuration stays open as file 0 until every file is closed.
-  EXPECT_NE(runtime::IsFileOpen(0), 0);
-  runtime::CloseAllFiles();
+  // The configuration is closed once read: a second run must be able to
+  // read it while this one weighs.
+  EXPECT_EQ(runtime::IsFileOpen(0), 0);
   EXPECT_EQ(ReadConfig(), config);
+  ExpectPortClosed();
+}
+
+TEST_F(AcquireQuantityTest, ConfigurationIsReadWhileAnotherProgramHoldsIt) {
+  // Another run, or an editor, has it open for reading and writing.
+  WriteConfig(line_->DeviceName() + "\r\n");
+  const runtime::ObjectValue other = runtime::OpenForUpdate(
+      runtime::AUTO_NUMBER, Text(CONFIG_FILE_NAME),
+      runtime::OPTION_SHARE_READ | runtime::OPTION_SHARE_WRITE);
+  ASSERT_NE(other, 0);
+  StartScale({.replies = {kStableReply}});
+  EXPECT_EQ(Acquire(), kWeight);
+  runtime::CloseTextFile(other);
+}
+
+
+TEST_F(AcquireQuantityTest, APortThatAppearsWhileWaitingIsUsed) {
+  // The adapter is plugged in 400 ms into the wait: its name appears then.
+  if (line_->DeviceName().front() != '/') {
+    GTEST_SKIP() << "a COM port's name cannot be made to appear from here (tested end to end)";
+  }
+  const std::string later = scratch_.path() + "/adapter";
+  StartScale({.replies = {kStableReply}});
+  std::thread plug([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    std::filesystem::create_symlink(line_->DeviceName(), later);
+  });
+  const Text quantity = QueryScale(Text(later), WaitLimits{.silenceLimit = 3000, .totalLimit = 10000});
+  plug.join();
+  EXPECT_EQ(std::string(quantity.view()), kWeight);
+  EXPECT_EQ(scale_->requests(), 1);
   ExpectPortClosed();
 }
 

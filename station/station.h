@@ -1,6 +1,8 @@
 #ifndef WEIGH_STATION_STATION_H_
 #define WEIGH_STATION_STATION_H_
 
+#include <cstdint>
+
 #include "runtime/text.h"
 
 namespace station {
@@ -11,9 +13,13 @@ namespace station {
 // empty text when no reading could be had.
 runtime::Text AcquireQuantity();
 
+// The most of the waiting value's first line that is read.
+constexpr int32_t MAX_PENDING_LENGTH = 4096;
+
 // Reads the value still waiting in "raspuns\cant.txt": stores its first line
-// in `pending` and returns true when the file can be opened for reading;
-// otherwise `pending` is empty and the result false.
+// (at most MAX_PENDING_LENGTH bytes of it) in `pending` and returns true when
+// the file can be opened for reading; otherwise `pending` is empty and the
+// result false.
 bool ReadPendingQuantity(runtime::Text* pending);
 
 // Appends the run's line to "log.txt": date and time, the value still
@@ -23,7 +29,9 @@ void RecordStage(const runtime::Text& newQuantity);
 
 // Hands `newQuantity` to the consuming program through "raspuns\cant.txt",
 // or, while a value is still waiting there, shows the conflict message and
-// changes nothing.
+// changes nothing. When the value cannot be put there for any other reason
+// (the file or its folder cannot be written, the disk is full), says so in
+// a message of the same kind; the value is then only in the log.
 void HandoffStage(const runtime::Text& newQuantity);
 
 // The whole run: starts the services, acquires the new quantity, records

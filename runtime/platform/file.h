@@ -13,12 +13,17 @@
 //   cant.txt in the directory raspuns.
 // - Dispositions: kOpenExisting opens without O_CREAT, kOpenAlways adds
 //   O_CREAT, kCreateAlways adds O_CREAT and empties the file,
-//   kTruncateExisting empties the file without O_CREAT. Files are created
+//   kTruncateExisting empties the file without O_CREAT, kCreateNew is
+//   O_CREAT | O_EXCL | O_NOFOLLOW: it fails on anything already there, a
+//   symbolic link (dangling or not) included, and so never writes through
+//   a link that someone planted under the name. Files are created
 //   with mode 0666 under the umask. Emptying happens only after the share
 //   check passed, as Windows refuses a conflicting open without touching
 //   the file.
 // - Only regular files and character devices open; directories, FIFOs and
-//   sockets are refused (the open itself never waits).
+//   sockets are refused. Neither the open nor a read or write ever waits:
+//   a device (a terminal, say) stays non-blocking, so a read with nothing
+//   there ends like the end of a file and a write it cannot take fails.
 // - Access: kGenericRead gives a readable descriptor, kGenericWrite a
 //   writable one; kFileAppendData without kGenericWrite a writable
 //   descriptor with O_APPEND, so every write lands at the end of the file
@@ -62,6 +67,7 @@ constexpr uint32_t kFileShareWrite = 0x2u;
 
 // What to do when the file exists or does not, with the Win32 values.
 enum class FileDisposition : uint32_t {
+  kCreateNew = 1,         // create, fail when anything has the name
   kCreateAlways = 2,      // create, or empty an existing file
   kOpenExisting = 3,      // fail when missing
   kOpenAlways = 4,        // create when missing, keep existing content
@@ -70,6 +76,7 @@ enum class FileDisposition : uint32_t {
 
 // File attributes.
 constexpr uint32_t kFileAttributeDirectory = 0x10u;
+constexpr uint32_t kFileAttributeDevice = 0x40u;
 constexpr uint32_t kFileAttributeNormal = 0x80u;
 constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 
@@ -122,7 +129,9 @@ struct FoundEntry {
 bool FindFirstEntry(const char* path, FoundEntry* found);
 
 // Returns the attributes of `path` (kFileAttributeDirectory set for a
-// directory), or kInvalidFileAttributes when it cannot be had.
+// directory; on POSIX kFileAttributeDevice for anything that is neither a
+// regular file nor a directory), or kInvalidFileAttributes when it cannot
+// be had.
 uint32_t QueryPathAttributes(const char* path);
 
 // Returns the platform's drive type for the root `path`; values below

@@ -162,6 +162,9 @@ FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
     case FileDisposition::kTruncateExisting:
       empty_it = true;
       break;
+    case FileDisposition::kCreateNew:
+      flags |= O_CREAT | O_EXCL | O_NOFOLLOW;
+      break;
     default:
       return 0;
   }
@@ -175,11 +178,13 @@ FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
   if (fd < 0) return 0;
 
   // Only files and devices: a directory opens read-only on POSIX but never
-  // through CreateFileA, and FIFOs or sockets are no text files.
+  // through CreateFileA, and FIFOs or sockets are no text files. A device
+  // stays non-blocking: a terminal under a data file's name must not stop
+  // the run waiting for someone to type.
   struct stat info;
   const int status = fcntl(fd, F_GETFL);
   if (fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISCHR(info.st_mode)) || status == -1 ||
-      fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+      (S_ISREG(info.st_mode) && fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0)) {
     close(fd);
     return 0;
   }
@@ -245,7 +250,8 @@ bool FindFirstEntry(const char* path, FoundEntry* found) {
 uint32_t QueryPathAttributes(const char* path) {
   struct stat info;
   if (!StatPath(path, &info)) return kInvalidFileAttributes;
-  return S_ISDIR(info.st_mode) ? kFileAttributeDirectory : kFileAttributeNormal;
+  if (S_ISDIR(info.st_mode)) return kFileAttributeDirectory;
+  return S_ISREG(info.st_mode) ? kFileAttributeNormal : kFileAttributeDevice;
 }
 
 uint32_t QueryDriveType(const char* path) {

@@ -3,7 +3,10 @@
 #include "runtime/platform/file.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -67,6 +70,35 @@ TEST_F(FilePosixTest, CharacterDevicesOpen) {
   ASSERT_NE(null, 0);
   EXPECT_EQ(WriteToFile(null, "gone", 4), 4);
   CloseFileHandle(null);
+}
+
+TEST_F(FilePosixTest, ATerminalUnderADataFileNameNeverBlocks) {
+  // A terminal nobody types into: reading it must end at once, like the end
+  // of a file. The read runs in a child so that a blocking one is caught.
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  ASSERT_EQ(symlink(ptsname(master), "cant.txt"), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    FileHandle file = Open("cant.txt", kGenericRead, kFileShareRead, FileDisposition::kOpenExisting);
+    char byte;
+    _exit(file != 0 && ReadFromFile(file, &byte, 1) == 0 ? 0 : 1);
+  }
+  int status = -1;
+  for (int waited = 0; waited < 200 && waitpid(child, &status, WNOHANG) == 0; ++waited) {
+    usleep(10000);
+  }
+  if (status == -1) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    ADD_FAILURE() << "reading the terminal blocked";
+  } else {
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  close(master);
 }
 
 TEST_F(FilePosixTest, DescriptorsAreNeverZeroAndCloseOnExec) {

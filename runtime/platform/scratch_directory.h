@@ -30,6 +30,25 @@ class ScratchDirectory {
   std::string previous_;
 };
 
+// For tests: while it lives, every write to a regular file beyond its first
+// `bytes` bytes fails as on a full disk (a file size limit, with the
+// signal it raises ignored). Not every platform can do this.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(long bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  // True when the limit is in force.
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_ = false;
+  long saved_[2] = {0, 0};
+  void (*saved_handler_)(int) = nullptr;
+};
+
 // For tests: the bytes of the file at `path`; empty when it cannot be read.
 inline std::string FileContents(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

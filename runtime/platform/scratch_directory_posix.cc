@@ -1,6 +1,8 @@
 #include "runtime/platform/scratch_directory.h"
 
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -25,6 +27,25 @@ ScratchDirectory::~ScratchDirectory() {
   if (chdir(previous_.c_str()) != 0) return;
   std::error_code error;
   std::filesystem::remove_all(path_, error);
+}
+
+FileSizeLimit::FileSizeLimit(long bytes) {
+  rlimit old{};
+  if (getrlimit(RLIMIT_FSIZE, &old) != 0) return;
+  saved_[0] = static_cast<long>(old.rlim_cur);
+  saved_[1] = static_cast<long>(old.rlim_max);
+  saved_handler_ = signal(SIGXFSZ, SIG_IGN);
+  rlimit limited = old;
+  limited.rlim_cur = static_cast<rlim_t>(bytes);
+  ok_ = setrlimit(RLIMIT_FSIZE, &limited) == 0;
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  if (ok_) {
+    rlimit old{static_cast<rlim_t>(saved_[0]), static_cast<rlim_t>(saved_[1])};
+    setrlimit(RLIMIT_FSIZE, &old);
+  }
+  signal(SIGXFSZ, saved_handler_);
 }
 
 }  // namespace runtime::platform

@@ -34,4 +34,9 @@ ScratchDirectory::~ScratchDirectory() {
   std::filesystem::remove_all(path_, error);
 }
 
+// Windows has no per-process file size limit.
+FileSizeLimit::FileSizeLimit(long) {}
+
+FileSizeLimit::~FileSizeLimit() {}
+
 }  // namespace runtime::platform

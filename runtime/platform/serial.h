@@ -19,13 +19,37 @@ struct PortSettings {
   int32_t outputBufferSize;
 };
 
+// Why a serial device could not be opened.
+enum class PortFailure {
+  kNone,             // it opened
+  kNotFound,         // nothing answers to the name (an adapter not plugged in)
+  kInUse,            // another program, or this one, has the device open
+  kAccessDenied,     // this user may not open the device
+  kSettingsRefused,  // it opened, but is no serial line or refused the settings
+  kOther,            // any other reason
+};
+
+// What OpenSerialDevice reports about a failed open.
+struct PortOpenError {
+  PortFailure reason = PortFailure::kNone;
+  // The platform's own code for the call that failed (errno on POSIX,
+  // GetLastError() on Windows); 0 when no call failed.
+  int32_t systemCode = 0;
+};
+
 // Opens the serial device called `name` for exclusive use, reading and
 // writing, and configures it with `settings`: line settings, queue sizes and
 // time-outs under which a read of the waiting count returns at once and a
 // write of n bytes gives up after 100 * n + 10 ms. Returns 0 when the device
 // does not exist, is in use (in this process or another) or refuses the
-// settings; a device opened here is closed again before 0 is returned.
-PortHandle OpenSerialDevice(const char* name, const PortSettings& settings);
+// settings, and then says why in `error` when it is given; a device opened
+// here is closed again before 0 is returned.
+PortHandle OpenSerialDevice(const char* name, const PortSettings& settings,
+                            PortOpenError* error = nullptr);
+
+// Throws away whatever was received and not yet read: bytes that were
+// waiting before the port was opened are no answer to a request sent now.
+void DiscardSerialInput(PortHandle port);
 
 // Sends `count` bytes unchanged. Returns how many were sent.
 int32_t WriteSerial(PortHandle port, const void* bytes, int32_t count);

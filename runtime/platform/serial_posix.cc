@@ -120,30 +120,69 @@ bool ApplyPortSettings(const PortSettings& settings, termios* options, RtsLine* 
   return true;
 }
 
-PortHandle OpenSerialDevice(const char* name, const PortSettings& settings) {
+namespace {
+
+PortFailure FailureOfOpen(int code) {
+  switch (code) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR:
+      return PortFailure::kNotFound;
+    case EBUSY:
+    case EWOULDBLOCK:
+      return PortFailure::kInUse;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return PortFailure::kAccessDenied;
+    default:
+      return PortFailure::kOther;
+  }
+}
+
+// Records why the open failed and returns 0, the handle of no port.
+PortHandle Refuse(PortOpenError* error, PortFailure reason, int code) {
+  if (error != nullptr) *error = PortOpenError{reason, code};
+  return 0;
+}
+
+}  // namespace
+
+PortHandle OpenSerialDevice(const char* name, const PortSettings& settings,
+                            PortOpenError* error) {
+  if (error != nullptr) *error = PortOpenError{};
   std::string path = SerialDevicePath(name);
-  if (path.empty()) return 0;
+  if (path.empty()) return Refuse(error, PortFailure::kNotFound, 0);
   // Without O_NONBLOCK a line without carrier would block the open, and reads
   // must never wait anyway.
   int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return 0;
+  if (fd < 0) return Refuse(error, FailureOfOpen(errno), errno);
   fd = AvoidDescriptorZero(fd);
-  if (fd < 0) return 0;
+  if (fd < 0) return Refuse(error, PortFailure::kOther, errno);
   // Exclusive like share mode 0. TIOCEXCL keeps out other openers but not
   // root, so the lock is the guard that always holds.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int code = errno;
     close(fd);
-    return 0;
+    return Refuse(error, code == EWOULDBLOCK ? PortFailure::kInUse : PortFailure::kOther, code);
   }
   ioctl(fd, TIOCEXCL);
 
   termios options;
   RtsLine rts;
-  if (tcgetattr(fd, &options) != 0 || !ApplyPortSettings(settings, &options, &rts) ||
-      tcsetattr(fd, TCSANOW, &options) != 0) {
+  int code = 0;
+  if (tcgetattr(fd, &options) != 0) {
+    code = errno;
+  } else if (!ApplyPortSettings(settings, &options, &rts)) {
+    code = EINVAL;
+  } else if (tcsetattr(fd, TCSANOW, &options) != 0) {
+    code = errno;
+  }
+  if (code != 0) {
     ioctl(fd, TIOCNXCL);
     close(fd);
-    return 0;
+    return Refuse(error, PortFailure::kSettingsRefused, code);
   }
   // Modem lines do not exist on every device (a pty has none); that is not
   // a reason to refuse the port.
@@ -152,6 +191,8 @@ PortHandle OpenSerialDevice(const char* name, const PortSettings& settings) {
   if (rts == RtsLine::kSet) ioctl(fd, TIOCMBIS, &rts_bit);
   return fd;
 }
+
+void DiscardSerialInput(PortHandle port) { tcflush(Descriptor(port), TCIFLUSH); }
 
 int32_t WriteSerial(PortHandle port, const void* bytes, int32_t count) {
   if (count <= 0) return 0;

@@ -79,13 +79,33 @@ TEST_F(SerialTest, ReadTakesOnlyWhatWasAskedAndLeavesTheRest) {
   CloseSerial(port);
 }
 
+TEST_F(SerialTest, DiscardDropsWhatArrivedBeforeButNotAfter) {
+  // Bytes queued before the open: a reading the scale sent unasked.
+  PortHandle port = OpenSerialDevice(line_->DeviceName().c_str(), kScaleSettings);
+  ASSERT_NE(port, 0);
+  ASSERT_EQ(line_->PeerWrite("old", 3), 3);
+  ASSERT_EQ(WaitForInput(port, 3), 3);
+  DiscardSerialInput(port);
+  EXPECT_EQ(SerialInputCount(port), 0);
+
+  ASSERT_EQ(line_->PeerWrite("new", 3), 3);
+  ASSERT_EQ(WaitForInput(port, 3), 3);
+  char read[3] = {};
+  EXPECT_EQ(ReadSerial(port, read, 3), 3);
+  EXPECT_EQ(std::string(read, 3), "new");
+  CloseSerial(port);
+}
+
 TEST_F(SerialTest, DeviceIsExclusiveWhileOpen) {
   if (RunningUnderWine()) {
     GTEST_SKIP() << "Wine does not refuse a second open of a COM port opened with share mode 0";
   }
   PortHandle port = OpenSerialDevice(line_->DeviceName().c_str(), kScaleSettings);
   ASSERT_NE(port, 0);
-  EXPECT_EQ(OpenSerialDevice(line_->DeviceName().c_str(), kScaleSettings), 0);
+  PortOpenError error;
+  EXPECT_EQ(OpenSerialDevice(line_->DeviceName().c_str(), kScaleSettings, &error), 0);
+  EXPECT_EQ(error.reason, PortFailure::kInUse);
+  EXPECT_NE(error.systemCode, 0);
 
   // The first opener keeps a working port.
   EXPECT_EQ(WriteSerial(port, "ok", 2), 2);
@@ -100,8 +120,17 @@ TEST_F(SerialTest, DeviceIsExclusiveWhileOpen) {
 }
 
 TEST_F(SerialTest, NamesThatCannotBeOpened) {
-  EXPECT_EQ(OpenSerialDevice("", kScaleSettings), 0);
-  EXPECT_EQ(OpenSerialDevice("NOSUCHPORT", kScaleSettings), 0);
+  PortOpenError error;
+  EXPECT_EQ(OpenSerialDevice("", kScaleSettings, &error), 0);
+  EXPECT_EQ(error.reason, PortFailure::kNotFound);
+  EXPECT_EQ(OpenSerialDevice("NOSUCHPORT", kScaleSettings, &error), 0);
+  EXPECT_EQ(error.reason, PortFailure::kNotFound);
+  EXPECT_NE(error.systemCode, 0);
+  // A successful open clears what a failed one reported.
+  PortHandle port = OpenSerialDevice(line_->DeviceName().c_str(), kScaleSettings, &error);
+  ASSERT_NE(port, 0);
+  EXPECT_EQ(error.reason, PortFailure::kNone);
+  CloseSerial(port);
   // The device prefix is always added, so a name that carries it already
   // names nothing (Wine folds the doubled prefix away and opens the port).
   if (RunningUnderWine()) return;

@@ -49,12 +49,43 @@ void ApplyPortSettings(const PortSettings& settings, DCB* dcb) {
   }
 }
 
-PortHandle OpenSerialDevice(const char* name, const PortSettings& settings) {
+namespace {
+
+PortFailure FailureOfOpen(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return PortFailure::kNotFound;
+    // Share mode 0 makes a port that another program holds answer "access
+    // denied" to everyone else.
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+      return PortFailure::kInUse;
+    default:
+      return PortFailure::kOther;
+  }
+}
+
+// Records why the open failed and returns 0, the handle of no port.
+PortHandle Refuse(PortOpenError* error, PortFailure reason, DWORD code) {
+  if (error != nullptr) *error = PortOpenError{reason, static_cast<int32_t>(code)};
+  return 0;
+}
+
+}  // namespace
+
+PortHandle OpenSerialDevice(const char* name, const PortSettings& settings,
+                            PortOpenError* error) {
+  if (error != nullptr) *error = PortOpenError{};
   char path[64];
   MakeDevicePath(name, path);
   HANDLE device = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                               nullptr);
-  if (device == INVALID_HANDLE_VALUE) return 0;
+  if (device == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    return Refuse(error, FailureOfOpen(code), code);
+  }
   if (settings.inputBufferSize > 0 && settings.outputBufferSize > 0) {
     SetupComm(device, static_cast<DWORD>(settings.inputBufferSize),
               static_cast<DWORD>(settings.outputBufferSize));
@@ -62,13 +93,15 @@ PortHandle OpenSerialDevice(const char* name, const PortSettings& settings) {
   DCB dcb{};
   dcb.DCBlength = sizeof(dcb);
   if (!GetCommState(device, &dcb)) {
+    const DWORD code = GetLastError();
     CloseHandle(device);
-    return 0;
+    return Refuse(error, PortFailure::kSettingsRefused, code);
   }
   ApplyPortSettings(settings, &dcb);
   if (!SetCommState(device, &dcb)) {
+    const DWORD code = GetLastError();
     CloseHandle(device);
-    return 0;
+    return Refuse(error, PortFailure::kSettingsRefused, code);
   }
   COMMTIMEOUTS timeouts{};
   timeouts.ReadIntervalTimeout = 0;
@@ -78,6 +111,10 @@ PortHandle OpenSerialDevice(const char* name, const PortSettings& settings) {
   timeouts.WriteTotalTimeoutConstant = 10;
   SetCommTimeouts(device, &timeouts);
   return reinterpret_cast<PortHandle>(device);
+}
+
+void DiscardSerialInput(PortHandle port) {
+  PurgeComm(reinterpret_cast<HANDLE>(port), PURGE_RXCLEAR);
 }
 
 int32_t WriteSerial(PortHandle port, const void* bytes, int32_t count) {
