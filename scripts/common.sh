@@ -51,3 +51,10 @@ stop_virtual_display() {
   xvfb_pid=""
   return 0
 }
+
+# can_run_32bit: true when this machine executes 32-bit x86 programs, which
+# 32-bit Wine is made of. Some virtual machines cannot (their kernel refuses
+# the programs with "Exec format error").
+can_run_32bit() {
+  /usr/lib/wine/wineserver32 --version >/dev/null 2>&1
+}

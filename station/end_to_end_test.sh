@@ -234,9 +234,12 @@ expect_no_temporaries() {
 
 # Sequential runs while a consumer takes values at random moments: every
 # value handed over is taken exactly once and whole, every other value was
-# refused with the conflict message, and the log has one whole line per run.
+# refused with a message, and the log has one whole line per run. With
+# "hold" the consumer keeps the file open without sharing it for up to
+# 300 ms (1.5 s under Wine) before it takes the value, as a slow reader
+# would; runs meanwhile cannot hand over and say so.
 consumer_takes_values() {
-  local runs=${WEIGH_RUNS:-20} i
+  local hold=${1:-} runs=${WEIGH_RUNS:-20} i
   [ "$mode" = native ] && unset DISPLAY
   local script=()
   for i in $(seq "$runs"); do script+=("stable:$(weight "$i")"); done
@@ -252,7 +255,19 @@ consumer_takes_values() {
       sleep "$(printf '%d.%03d' $((RANDOM % pause_ms / 1000)) $((RANDOM % pause_ms % 1000)))"
       if [ -e raspuns/cant.txt ]; then
         n=$((n + 1))
-        cp raspuns/cant.txt "$scratch/taken/$n"
+        if [ -n "$hold" ]; then
+          held=0
+          if [ "$mode" = wine ]; then
+            "$wine_run" "$prefix" "$(dirname "$weigh")/hold-file.exe" 'raspuns\cant.txt' \
+              $((RANDOM % pause_ms)) >"$scratch/taken/$n" || held=$?
+          else
+            "$(dirname "$sim")/hold-file" raspuns/cant.txt $((RANDOM % pause_ms)) \
+              >"$scratch/taken/$n" || held=$?
+          fi
+          [ "$held" -eq 0 ] || { rm -f "$scratch/taken/$n"; continue; }
+        else
+          cp raspuns/cant.txt "$scratch/taken/$n"
+        fi
         rm raspuns/cant.txt
       fi
     done
@@ -722,6 +737,9 @@ case $case_name in
     ;;
   consumer_takes_values)
     consumer_takes_values
+    ;;
+  consumer_holds_values)
+    consumer_takes_values hold
     ;;
   concurrent_runs)
     concurrent_runs

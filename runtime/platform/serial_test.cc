@@ -122,9 +122,9 @@ TEST_F(SerialTest, DeviceIsExclusiveWhileOpen) {
 TEST_F(SerialTest, NamesThatCannotBeOpened) {
   PortOpenError error;
   EXPECT_EQ(OpenSerialDevice("", kScaleSettings, &error), 0);
-  EXPECT_EQ(error.reason, PortFailure::kNotFound);
+  EXPECT_EQ(error.reason, PortFailure::kNotFound) << error.systemCode;
   EXPECT_EQ(OpenSerialDevice("NOSUCHPORT", kScaleSettings, &error), 0);
-  EXPECT_EQ(error.reason, PortFailure::kNotFound);
+  EXPECT_EQ(error.reason, PortFailure::kNotFound) << error.systemCode;
   EXPECT_NE(error.systemCode, 0);
   // A successful open clears what a failed one reported.
   PortHandle port = OpenSerialDevice(line_->DeviceName().c_str(), kScaleSettings, &error);

@@ -53,8 +53,11 @@ namespace {
 
 PortFailure FailureOfOpen(DWORD code) {
   switch (code) {
+    // No device answers to the name; an empty name is not even valid.
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
       return PortFailure::kNotFound;
     // Share mode 0 makes a port that another program holds answer "access
     // denied" to everyone else.
