@@ -554,9 +554,15 @@ case $case_name in
     else
       printf '%s\r\n' "$scratch/adapter" >Kavrin.inf
     fi
+    # The port goes in half a second after the run read its name (and so
+    # tried the port): Wine takes a varying time to start a program.
+    inotifywait -q -t 60 -e access Kavrin.inf >"$scratch/read" 2>&1 &
+    watcher=$!
+    sleep 0.2
     launch
     pid=$launched
-    sleep 1.5
+    wait "$watcher" || fail "the run never read Kavrin.inf: $(cat "$scratch/read")"
+    sleep 0.5
     if [ "$mode" = wine ]; then
       ln -sfn "$device" "$prefix/dosdevices/com$com"
     else

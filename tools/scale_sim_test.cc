@@ -170,7 +170,7 @@ TEST_F(ScaleSimTest, AnswersARequestWithAStableReading) {
   ASSERT_EQ(runtime::WritePortText(0, Text("\x05\x11")), 2);
   std::string reply(15, '\0');
   int32_t got = 0;
-  for (int i = 0; i < 100 && got < 15; ++i) {
+  for (int i = 0; i < 500 && got < 15; ++i) {
     runtime::Pause(10);
     int32_t waiting = runtime::PortInputCount(0);
     if (waiting > 0)

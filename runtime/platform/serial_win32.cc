@@ -53,7 +53,8 @@ namespace {
 
 PortFailure FailureOfOpen(DWORD code) {
   switch (code) {
-    // No device answers to the name; an empty name is not even valid.
+    // No device answers to the name; an empty name, or one with a control
+    // byte in it, is not even valid.
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:

@@ -1,0 +1,38 @@
+#ifndef WEIGH_RUNTIME_DIAGNOSIS_H_
+#define WEIGH_RUNTIME_DIAGNOSIS_H_
+
+// What the system can tell about ports and files when a person asks why no
+// weight came, and the way a report reaches that person. Nothing here
+// changes a file or talks to a device.
+
+#include <string>
+
+#include "runtime/platform/diagnosis.h"
+
+namespace runtime {
+
+using platform::AppendAccess;
+using platform::CreateAccess;
+using platform::DeviceAccess;
+using platform::DeviceHolder;
+using platform::SerialPortEntry;
+
+using platform::CurrentDirectory;
+using platform::DescribeDeviceAccess;
+using platform::DevicePathOfPort;
+using platform::FindDeviceHolders;
+using platform::ListRegisteredSerialPorts;
+using platform::ListSerialPorts;
+using platform::ListSerialPortsByName;
+using platform::ProbeAppend;
+using platform::ProbeCreateIn;
+using platform::SystemErrorText;
+
+// Shows `report` to the person who started the program: on its standard
+// output or the console it was started from when there is one, otherwise
+// in a message box titled "weigh".
+void ShowReport(const std::string& report);
+
+}  // namespace runtime
+
+#endif  // WEIGH_RUNTIME_DIAGNOSIS_H_

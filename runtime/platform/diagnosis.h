@@ -1,0 +1,98 @@
+#ifndef WEIGH_RUNTIME_PLATFORM_DIAGNOSIS_H_
+#define WEIGH_RUNTIME_PLATFORM_DIAGNOSIS_H_
+
+// What the operating system can tell about serial ports and files when a
+// person asks why a weighing got no weight. Nothing here changes a file or
+// talks to a device.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace runtime::platform {
+
+// A serial port that is present, with what is known about it.
+struct SerialPortEntry {
+  // The name to put in the configuration file (COM3, /dev/ttyUSB0...).
+  std::string name;
+  // Where it was found and what it leads to, in a few words.
+  std::string detail;
+};
+
+// The serial ports present. POSIX: the /dev/serial/by-id links with their
+// targets, then /dev/ttyUSB*, /dev/ttyACM* and the /dev/ttyS* whose driver
+// reports a UART behind them. Windows: the ports listed under
+// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM; when that lists none, the names COM1
+// to COM256 that the system answers to.
+std::vector<SerialPortEntry> ListSerialPorts();
+
+// Windows: the ports listed under HKLM\HARDWARE\DEVICEMAP\SERIALCOMM only.
+// POSIX: none.
+std::vector<SerialPortEntry> ListRegisteredSerialPorts();
+
+// Windows: the names COM1 to COM256 that the system answers to only. POSIX:
+// none.
+std::vector<SerialPortEntry> ListSerialPortsByName();
+
+// The device that a weighing opens for the port name `name`.
+std::string DevicePathOfPort(const char* name);
+
+// Who may open a device, and whether this user may.
+struct DeviceAccess {
+  std::string owner;  // user name, or the number when it has no name
+  std::string group;  // group name, or the number
+  uint32_t mode = 0;  // permission bits
+  std::string user;   // the user this program runs as
+  // This process has the device's group among its groups.
+  bool inGroup = false;
+  // The user is listed as a member of the group, so that a new login gets it.
+  bool listedInGroup = false;
+};
+
+// Fills `access` for the device at `path`. Returns false when the platform
+// does not keep owners and groups of devices (Windows) or `path` cannot be
+// examined.
+bool DescribeDeviceAccess(const std::string& path, DeviceAccess* access);
+
+// A process that has a device open.
+struct DeviceHolder {
+  uint32_t processId = 0;
+  std::string program;
+};
+
+// The processes that have the device at `path` open, as far as this user
+// may see them (POSIX: through /proc/*/fd). Windows: none, the system does
+// not tell.
+std::vector<DeviceHolder> FindDeviceHolders(const std::string& path);
+
+// The system's own words for the error `code` (errno on POSIX,
+// GetLastError() on Windows), without a line end.
+std::string SystemErrorText(int32_t code);
+
+// What opening an existing file for appending would meet.
+enum class AppendAccess {
+  kAllowed,    // it opened for appending (and was closed again unchanged)
+  kMissing,    // nothing has that name
+  kDirectory,  // a directory has that name
+  kRefused,    // it exists but refused; the reason is in the system code
+};
+
+// Opens the existing file `path` for appending, sharing it as the event log
+// does, and closes it again without writing. The system code of a refusal
+// goes to `systemCode` when it is given.
+AppendAccess ProbeAppend(const char* path, int32_t* systemCode);
+
+// Whether a file could be created in the existing directory `path`.
+enum class CreateAccess { kAllowed, kRefused, kUnknown };
+
+// Tells, without creating anything, whether this process may create files
+// in the directory `path`. Windows cannot tell without trying: kUnknown
+// there unless the directory is read-only.
+CreateAccess ProbeCreateIn(const char* path);
+
+// The current directory, in the platform's own form; empty when unknown.
+std::string CurrentDirectory();
+
+}  // namespace runtime::platform
+
+#endif  // WEIGH_RUNTIME_PLATFORM_DIAGNOSIS_H_

@@ -1,0 +1,123 @@
+#include "runtime/platform/diagnosis_posix.h"
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+
+#include "runtime/platform/scratch_directory.h"
+
+namespace runtime::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class DiagnosisPosixTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(scratch_.ok()); }
+  ScratchDirectory scratch_;
+};
+
+// This process's program name as the kernel keeps it.
+std::string FirstLineOfComm() {
+  std::string comm = FileContents("/proc/self/comm");
+  return comm.substr(0, comm.find('\n'));
+}
+
+std::string Listing(const std::vector<SerialPortEntry>& ports) {
+  std::string text;
+  for (const SerialPortEntry& port : ports) text += port.name + " | " + port.detail + "\n";
+  return text;
+}
+
+TEST_F(DiagnosisPosixTest, PortsAreListedFromDevicesAndTheirDrivers) {
+  fs::create_directories("dev/serial/by-id");
+  for (const char* name :
+       {"ttyUSB0", "ttyACM1", "ttyS0", "ttyS1", "ttyS10", "ttyS2", "tty0", "null"}) {
+    PutFile(std::string("dev/") + name, "");
+  }
+  fs::create_symlink("../../ttyUSB0", "dev/serial/by-id/usb-Maker_Adapter_A1-if00-port0");
+  // The kernel's view: ttyS1 has no UART behind it, ttyS2 says nothing.
+  for (const char* name : {"ttyS0", "ttyS1", "ttyS10", "ttyUSB0"}) {
+    fs::create_directories(std::string("sys/") + name + "/device");
+  }
+  PutFile("sys/ttyS0/type", "4\n");
+  PutFile("sys/ttyS1/type", "0\n");
+  PutFile("sys/ttyS10/type", "4\n");
+  fs::create_directories("sys/drivers/ftdi_sio");
+  fs::create_symlink(fs::absolute("sys/drivers/ftdi_sio"), "sys/ttyUSB0/device/driver");
+
+  const std::string dev = fs::absolute("dev").string();
+  EXPECT_EQ(Listing(ListSerialPortsUnder(dev, fs::absolute("sys").string())),
+            dev + "/serial/by-id/usb-Maker_Adapter_A1-if00-port0 | stable name of " + dev +
+                "/ttyUSB0\n" + dev + "/ttyS0 | on-board serial port, UART type 4\n" + dev +
+                "/ttyS10 | on-board serial port, UART type 4\n" + dev +
+                "/ttyACM1 | USB modem-class device\n" + dev +
+                "/ttyUSB0 | USB serial adapter, driver ftdi_sio\n");
+  EXPECT_EQ(Listing(ListSerialPortsUnder("missing/dev", "missing/sys")), "");
+}
+
+TEST_F(DiagnosisPosixTest, HoldersOfADeviceAreFoundWithTheirProgram) {
+  int controller, device;
+  char name[256];
+  ASSERT_EQ(openpty(&controller, &device, name, nullptr, nullptr), 0);
+  const std::vector<DeviceHolder> holders = FindDeviceHolders(name);
+  bool found = false;
+  for (const DeviceHolder& holder : holders) {
+    if (holder.processId == static_cast<uint32_t>(getpid())) {
+      found = true;
+      EXPECT_EQ(holder.program, FirstLineOfComm());
+    }
+  }
+  EXPECT_TRUE(found) << name;
+  close(device);
+  for (const DeviceHolder& holder : FindDeviceHolders(name)) {
+    EXPECT_NE(holder.processId, static_cast<uint32_t>(getpid()));
+  }
+  close(controller);
+}
+
+TEST_F(DiagnosisPosixTest, OwnerAndGroupOfADevice) {
+  PutFile("device", "");
+  ASSERT_EQ(chmod("device", 0640), 0);
+  DeviceAccess access;
+  ASSERT_TRUE(DescribeDeviceAccess("device", &access));
+  EXPECT_EQ(access.mode, 0640u);
+  EXPECT_EQ(access.owner, access.user);
+  // A new file takes this process's group, which it has.
+  EXPECT_TRUE(access.inGroup);
+  EXPECT_FALSE(access.group.empty());
+  EXPECT_FALSE(DescribeDeviceAccess("missing", &access));
+}
+
+TEST_F(DiagnosisPosixTest, AppendingIsProbedWithoutChange) {
+  int32_t code = -1;
+  EXPECT_EQ(ProbeAppend("log.txt", &code), AppendAccess::kMissing);
+  EXPECT_FALSE(fs::exists("log.txt")) << "the probe created the file";
+  PutFile("log.txt", "old");
+  EXPECT_EQ(ProbeAppend("log.txt", &code), AppendAccess::kAllowed);
+  EXPECT_EQ(FileContents("log.txt"), "old");
+  fs::create_directory("folder");
+  EXPECT_EQ(ProbeAppend("folder", &code), AppendAccess::kDirectory);
+  ASSERT_EQ(mkfifo("fifo", 0666), 0);
+  EXPECT_EQ(ProbeAppend("fifo", &code), AppendAccess::kRefused);
+  if (geteuid() != 0) {
+    ASSERT_EQ(chmod("log.txt", 0444), 0);
+    EXPECT_EQ(ProbeAppend("log.txt", &code), AppendAccess::kRefused);
+    EXPECT_EQ(code, EACCES);
+    ASSERT_EQ(chmod("folder", 0555), 0);
+    EXPECT_EQ(ProbeCreateIn("folder"), CreateAccess::kRefused);
+  }
+  EXPECT_EQ(ProbeCreateIn("."), CreateAccess::kAllowed);
+  EXPECT_EQ(ProbeCreateIn("missing"), CreateAccess::kRefused);
+  EXPECT_EQ(CurrentDirectory(), fs::current_path().string());
+}
+
+}  // namespace
+}  // namespace runtime::platform

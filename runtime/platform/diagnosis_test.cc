@@ -1,0 +1,43 @@
+// What both platforms' diagnosis backends must agree on.
+#include "runtime/platform/diagnosis.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "runtime/platform/scratch_directory.h"
+
+namespace runtime::platform {
+namespace {
+
+TEST(DiagnosisTest, AppendProbeTellsFilesFoldersAndNothingApartWithoutChange) {
+  ScratchDirectory scratch;
+  ASSERT_TRUE(scratch.ok());
+  int32_t code = -1;
+  EXPECT_EQ(ProbeAppend("log.txt", &code), AppendAccess::kMissing);
+  EXPECT_FALSE(std::filesystem::exists("log.txt")) << "the probe created the file";
+  PutFile("log.txt", "old\r\n");
+  EXPECT_EQ(ProbeAppend("log.txt", &code), AppendAccess::kAllowed);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(FileContents("log.txt"), "old\r\n");
+  std::filesystem::create_directory("raspuns");
+  EXPECT_EQ(ProbeAppend("raspuns", nullptr), AppendAccess::kDirectory);
+  EXPECT_NE(ProbeCreateIn("raspuns"), CreateAccess::kRefused);
+  EXPECT_EQ(ProbeCreateIn("log.txt"), CreateAccess::kRefused);
+  EXPECT_EQ(ProbeCreateIn("missing"), CreateAccess::kRefused);
+  EXPECT_EQ(std::filesystem::path(CurrentDirectory()), std::filesystem::current_path());
+}
+
+TEST(DiagnosisTest, ErrorsAndPortNamesReadAsTheSystemSaysThem) {
+  // Code 2 is "no such file" on both platforms.
+  const std::string text = SystemErrorText(2);
+  EXPECT_FALSE(text.empty());
+  EXPECT_NE(text.back(), '\n');
+  EXPECT_NE(text.find_first_not_of("0123456789 "), std::string::npos) << text;
+  const std::string device = DevicePathOfPort("COM3");
+  EXPECT_TRUE(device == "\\\\.\\COM3" || device == "/dev/ttyS2") << device;
+}
+
+}  // namespace
+}  // namespace runtime::platform
