@@ -32,7 +32,7 @@ Options:
                  (for example one end of a socat pair linked to a Wine COM
                  port; on Windows a port such as COM6, one end of a
                  null-modem pair); it is set to 9600 baud, 8 data bits, no
-                 parity, raw
+                 parity, raw, and bytes that were waiting on it are dropped
   --stream MS    send the next STEP every MS milliseconds without waiting
                  for requests (requests are traced and otherwise ignored)
   --exit         exit with status 0 once every STEP has been sent and the

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -233,6 +234,38 @@ TEST_F(ScaleSimTest, ExitsOnceTheScriptIsDone) {
   EXPECT_EQ(Query(serving), StxAnd("4.00"));
   EXPECT_EQ(Query(serving), StxAnd("4.00"));
   EXPECT_EQ(serving.Exit(200), -1);
+}
+
+// On a line that others keep open, bytes may wait from before the scale
+// started; a request among them is not one to answer.
+TEST_F(ScaleSimTest, DeviceModeIgnoresWhatWaitedBeforeItStarted) {
+  int master, slave;
+  char name[256];
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  termios raw;
+  ASSERT_EQ(tcgetattr(slave, &raw), 0);
+  cfmakeraw(&raw);
+  ASSERT_EQ(tcsetattr(slave, TCSANOW, &raw), 0);
+  ASSERT_EQ(write(master, "\x05\x11", 2), 2);
+
+  ScaleSim sim({"--device", name, "stable:1.00", "stable:2.00"});
+  EXPECT_EQ(sim.Path(), name);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_EQ(write(master, "\x05\x11", 2), 2);
+  std::string replies;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd readable{master, POLLIN, 0};
+    if (poll(&readable, 1, 50) <= 0) continue;
+    char buffer[256];
+    ssize_t got = read(master, buffer, sizeof(buffer));
+    if (got > 0) replies.append(buffer, static_cast<std::size_t>(got));
+  }
+  EXPECT_EQ(replies.substr(0, 12), std::string("\x01\x02S   1.00kg"));
+  EXPECT_EQ(replies.size(), 15u);
+  EXPECT_EQ(sim.TraceCount("request: step"), 1);
+  close(slave);
+  close(master);
 }
 
 TEST_F(ScaleSimTest, AcquisitionThroughTheConfigurationFile) {

@@ -14,7 +14,8 @@ namespace runtime::platform {
 using DeviceEnd = std::intptr_t;
 
 // Opens the serial device `name`: a path such as /dev/pts/3 natively, a port
-// such as COM6 on Windows (one end of a virtual null-modem pair). Returns 0,
+// such as COM6 on Windows (one end of a virtual null-modem pair), set raw at
+// 9600 baud with whatever waited on it dropped. Returns 0,
 // with the reason in `why_not`, when it cannot be opened.
 DeviceEnd OpenDeviceEnd(const std::string& name, std::string* why_not);
 

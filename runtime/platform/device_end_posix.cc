@@ -50,6 +50,9 @@ DeviceEnd OpenDeviceEnd(const std::string& name, std::string* why_not) {
     return 0;
   }
   MakeRaw(fd);
+  // A scale just switched on has not heard what was sent before it: bytes
+  // left waiting on a line that others held open are not requests to it.
+  tcflush(fd, TCIFLUSH);
   return reinterpret_cast<DeviceEnd>(new Line{fd, -1});
 }
 

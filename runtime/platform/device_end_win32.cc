@@ -55,6 +55,8 @@ DeviceEnd OpenDeviceEnd(const std::string& name, std::string* why_not) {
   timeouts.ReadIntervalTimeout = MAXDWORD;
   timeouts.WriteTotalTimeoutConstant = 1000;
   SetCommTimeouts(port, &timeouts);
+  // A scale just switched on has not heard what was sent before it.
+  PurgeComm(port, PURGE_RXCLEAR);
   return reinterpret_cast<DeviceEnd>(port);
 }
 

@@ -78,10 +78,13 @@ bool ApplyPortSettings(const PortSettings& settings, termios* options, RtsLine* 
   }
 
   // Raw bytes both ways: no echo, no line editing, no signals, no CR/LF
-  // translation, no stripping. A byte with a parity error is passed on as
-  // it came, which is what Windows does without an error character.
-  options->c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                        IXANY | INPCK | IGNPAR);
+  // translation, no case folding, no stripping. A byte with a parity error
+  // is passed on as it came, which is what Windows does without an error
+  // character. Every input flag a device may have been left with goes, the
+  // Linux-only ones included: IUCLC turns the status "S" into "s" wherever
+  // extended input processing is on.
+  options->c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IUCLC | IXON |
+                        IXOFF | IXANY | IMAXBEL | IUTF8 | INPCK | IGNPAR);
   options->c_oflag &= ~OPOST;
   options->c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   options->c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | HUPCL);

@@ -1,8 +1,12 @@
 #include "runtime/platform/serial_posix.h"
 
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
 
 #include <string>
+
+#include "runtime/platform/clock.h"
 
 namespace runtime::platform {
 namespace {
@@ -23,7 +27,7 @@ TEST(SerialPosixTest, PortNamesMapOntoDevices) {
 
 termios Cooked() {
   termios options{};
-  options.c_iflag = ICRNL | IXON | IXOFF | INPCK | ISTRIP;
+  options.c_iflag = ICRNL | IXON | IXOFF | INPCK | ISTRIP | IUCLC | INLCR | IGNCR | IUTF8;
   options.c_oflag = OPOST | ONLCR;
   options.c_lflag = ECHO | ICANON | ISIG | IEXTEN;
   options.c_cflag = CS7 | PARENB | HUPCL | CRTSCTS;
@@ -39,7 +43,9 @@ TEST(SerialPosixTest, ScaleSettingsGiveRawEightNoneOne) {
   EXPECT_EQ(options.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
   EXPECT_EQ(options.c_cflag & (PARENB | CSTOPB | HUPCL | CRTSCTS), 0u);
   EXPECT_EQ(options.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
-  EXPECT_EQ(options.c_iflag & (ICRNL | IXON | IXOFF | INPCK | ISTRIP), 0u);
+  EXPECT_EQ(
+      options.c_iflag & (ICRNL | IXON | IXOFF | INPCK | ISTRIP | IUCLC | INLCR | IGNCR | IUTF8),
+      0u);
   EXPECT_EQ(options.c_oflag & OPOST, 0u);
   EXPECT_EQ(options.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
   EXPECT_EQ(options.c_cc[VMIN], 0);
@@ -123,6 +129,38 @@ TEST(SerialPosixTest, SettingsTheLineCannotTake) {
   settings = Scale();
   settings.parity = 5;
   EXPECT_FALSE(ApplyPortSettings(settings, &options, &rts));
+}
+
+// A device left with input translations switched on by whoever had it
+// before: over a real tty line discipline, the bytes must still come through
+// as sent.
+TEST(SerialPosixTest, TranslationsTheDeviceWasLeftWithAreUndone) {
+  int master, slave;
+  char name[256];
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  termios left;
+  ASSERT_EQ(tcgetattr(slave, &left), 0);
+  left.c_iflag |= IUCLC | ICRNL | INLCR | ISTRIP | IGNCR;
+  ASSERT_EQ(tcsetattr(slave, TCSANOW, &left), 0);
+
+  PortHandle port = OpenSerialDevice(name, Scale());
+  ASSERT_NE(port, 0);
+  std::string sent = "S\r\n";
+  for (int byte = 0x80; byte <= 0xFF; ++byte) sent += static_cast<char>(byte);
+  ASSERT_EQ(write(master, sent.data(), sent.size()), static_cast<ssize_t>(sent.size()));
+
+  std::string received;
+  const int64_t deadline = MonotonicMilliseconds() + 3000;
+  while (received.size() < sent.size() && MonotonicMilliseconds() < deadline) {
+    char buffer[256];
+    int32_t got = ReadSerial(port, buffer, sizeof(buffer));
+    if (got == 0) SleepMilliseconds(5);
+    received.append(buffer, static_cast<size_t>(got));
+  }
+  EXPECT_EQ(received, sent);
+  CloseSerial(port);
+  close(slave);
+  close(master);
 }
 
 }  // namespace
