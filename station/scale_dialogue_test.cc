@@ -225,16 +225,32 @@ TEST_F(ScaleDialogueTest, AReadingQueuedBeforeTheRequestIsNotTheReply) {
   EXPECT_EQ(scale_->requests(), 1);
 }
 
-TEST_F(ScaleDialogueTest, APortInUseIsWaitedForBeyondTheSilenceLimit) {
-  if (runtime::platform::RunningUnderWine()) {
-    GTEST_SKIP() << "Wine does not refuse a second open of a COM port";
+// Another program holds the scale's port: the fixture opens it first.
+class PortInUseTest : public ScaleDialogueTest {
+ protected:
+  void SetUp() override {
+    ScaleDialogueTest::SetUp();
+    if (runtime::platform::RunningUnderWine()) {
+      GTEST_SKIP() << "Wine does not refuse a second open of a COM port";
+    }
+    other_ = runtime::platform::OpenSerialDevice(line_->DeviceName().c_str(),
+                                                 {9600, 0, 8, 1.0f, 0, 1024, 1024});
+    ASSERT_NE(other_, 0);
+    StartScale({.replies = {kStableReply}});
   }
-  // Another program holds the port for longer than the silence limit, then
-  // lets it go: the dialogue waits for it, then weighs.
-  runtime::platform::PortHandle other = runtime::platform::OpenSerialDevice(
-      line_->DeviceName().c_str(), {9600, 0, 8, 1.0f, 0, 1024, 1024});
-  ASSERT_NE(other, 0);
-  StartScale({.replies = {kStableReply}});
+  void TearDown() override {
+    if (other_ != 0) runtime::platform::CloseSerial(other_);
+    ScaleDialogueTest::TearDown();
+  }
+
+  runtime::platform::PortHandle other_ = 0;
+};
+
+TEST_F(PortInUseTest, WaitedForBeyondTheSilenceLimit) {
+  // The other program lets go after longer than the silence limit: the
+  // dialogue waits for it, then weighs.
+  const runtime::platform::PortHandle other = other_;
+  other_ = 0;
   runtime::platform::TestThread release([other] {
     runtime::platform::SleepMilliseconds(800);
     runtime::platform::CloseSerial(other);
@@ -246,20 +262,12 @@ TEST_F(ScaleDialogueTest, APortInUseIsWaitedForBeyondTheSilenceLimit) {
   EXPECT_EQ(scale_->requests(), 1);
 }
 
-TEST_F(ScaleDialogueTest, APortInUseForeverEndsAtTheTotalLimit) {
-  if (runtime::platform::RunningUnderWine()) {
-    GTEST_SKIP() << "Wine does not refuse a second open of a COM port";
-  }
-  runtime::platform::PortHandle other = runtime::platform::OpenSerialDevice(
-      line_->DeviceName().c_str(), {9600, 0, 8, 1.0f, 0, 1024, 1024});
-  ASSERT_NE(other, 0);
-  StartScale({.replies = {kStableReply}});
+TEST_F(PortInUseTest, HeldForeverEndsAtTheTotalLimit) {
   int64_t elapsed = 0;
   EXPECT_EQ(Query(WaitLimits{.silenceLimit = 200, .totalLimit = 1000}, &elapsed), "");
   EXPECT_GE(elapsed, 1000);
   EXPECT_LT(elapsed, 4000);
   EXPECT_EQ(scale_->requests(), 0);
-  runtime::platform::CloseSerial(other);
 }
 
 // The configuration file and the whole acquisition, in a fresh current
