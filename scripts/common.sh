@@ -58,3 +58,19 @@ stop_virtual_display() {
 can_run_32bit() {
   /usr/lib/wine/wineserver32 --version >/dev/null 2>&1
 }
+
+# choose_windows_build: sets windows_preset and windows_toolchain to the
+# 32-bit build that stations run or, where this machine cannot run 32-bit
+# programs, to the 64-bit build of the same code (installing what that
+# needs), and exports WEIGH_WINE, the Wine loader for it.
+choose_windows_build() {
+  windows_preset=win32
+  windows_toolchain=cmake/mingw-w64-i686.cmake
+  export WEIGH_WINE=wine
+  if ! can_run_32bit; then
+    ensure_packages g++-mingw-w64-x86-64-win32 wine64
+    windows_preset=win64
+    windows_toolchain=cmake/mingw-w64-x86_64.cmake
+    export WEIGH_WINE=/usr/lib/wine/wine64
+  fi
+}

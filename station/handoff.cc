@@ -70,9 +70,9 @@ void ShowNotWritten(const Text& newQuantity) {
                           0);
 }
 
-// Tells the operator why the new value is not in the handoff file, which
-// exists: the value waiting there when it can be read, or that the file
-// cannot be written.
+// Tells the operator why the new value is not in the handoff file: the value
+// waiting there when it can be read, otherwise that the file cannot be
+// written.
 void ShowWhyNotHandedOver(const Text& newQuantity) {
   Text pending;
   if (runtime::QueryPathKind(kHandoffFile) == runtime::PathKind::kFile &&
@@ -101,20 +101,13 @@ void HandoffStage(const Text& newQuantity) {
   runtime::MakeDirectory(Text("raspuns"));
   // Anything under the name (a waiting value, a file nobody may read or
   // that the consumer holds without sharing, a directory, a device) keeps
-  // the new value out.
-  if (runtime::QueryPathKind(kHandoffFile) != runtime::PathKind::kNothing) {
-    ShowWhyNotHandedOver(newQuantity);
+  // the new value out. A value that appears after this look is never
+  // replaced either, and gets the conflict message as if it had been there.
+  if (runtime::QueryPathKind(kHandoffFile) == runtime::PathKind::kNothing &&
+      PlaceNewQuantity(newQuantity)) {
     return;
   }
-  // A value that appeared since the look above is never replaced, and gets
-  // the conflict message as if it had been there.
-  if (!PlaceNewQuantity(newQuantity)) {
-    if (runtime::QueryPathKind(kHandoffFile) != runtime::PathKind::kNothing) {
-      ShowWhyNotHandedOver(newQuantity);
-    } else {
-      ShowNotWritten(newQuantity);
-    }
-  }
+  ShowWhyNotHandedOver(newQuantity);
 }
 
 }  // namespace station
