@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "runtime/platform/diagnosis.h"
+#include "runtime/platform/system_inspection.h"
 
 namespace runtime {
 

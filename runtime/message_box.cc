@@ -2,7 +2,7 @@
 
 #include "runtime/object_table.h"
 #include "runtime/platform/mutex.h"
-#include "runtime/platform/process.h"
+#include "runtime/platform/process_control.h"
 #include "runtime/platform/window.h"
 
 namespace runtime {

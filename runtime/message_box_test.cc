@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "runtime/platform/test_thread.h"
+#include "runtime/platform/testing/test_thread.h"
+#include "runtime/platform/testing/window_test_support.h"
 #include "runtime/platform/window.h"
-#include "runtime/platform/window_test_support.h"
 #include "runtime/program_heap.h"
 
 namespace runtime {

@@ -1,6 +1,6 @@
 #include "runtime/process.h"
 
-#include "runtime/platform/process.h"
+#include "runtime/platform/process_control.h"
 
 namespace runtime {
 

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "runtime/platform/clock.h"
-#include "runtime/platform/process.h"
-#include "runtime/platform/scratch_directory.h"
-#include "runtime/platform/test_child.h"
+#include "runtime/platform/process_control.h"
+#include "runtime/platform/testing/scratch_directory.h"
+#include "runtime/platform/testing/test_child.h"
 #include "runtime/program_heap.h"
 #include "runtime/text.h"
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "runtime/platform/scratch_directory.h"
-#include "runtime/platform/serial_test_line.h"
-#include "runtime/platform/test_thread.h"
+#include "runtime/platform/testing/scratch_directory.h"
+#include "runtime/platform/testing/serial_test_line.h"
+#include "runtime/platform/testing/test_thread.h"
 
 namespace station {
 namespace {

@@ -13,9 +13,9 @@
 #include <string>
 
 #include "runtime/platform/file.h"
-#include "runtime/platform/process.h"
-#include "runtime/platform/scratch_directory.h"
-#include "runtime/platform/window_test_support.h"
+#include "runtime/platform/process_control.h"
+#include "runtime/platform/testing/scratch_directory.h"
+#include "runtime/platform/testing/window_test_support.h"
 #include "runtime/program_heap.h"
 #include "runtime/text.h"
 #include "runtime/text_file.h"

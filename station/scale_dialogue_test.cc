@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "runtime/platform/clock.h"
-#include "runtime/platform/process.h"
-#include "runtime/platform/scratch_directory.h"
-#include "runtime/platform/serial_test_line.h"
-#include "runtime/platform/test_thread.h"
+#include "runtime/platform/process_control.h"
+#include "runtime/platform/testing/scratch_directory.h"
+#include "runtime/platform/testing/serial_test_line.h"
+#include "runtime/platform/testing/test_thread.h"
 #include "runtime/program_heap.h"
 #include "runtime/serial_port.h"
 #include "runtime/text.h"

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "runtime/platform/scratch_directory.h"
+#include "runtime/platform/testing/scratch_directory.h"
 #include "runtime/program_heap.h"
 #include "runtime/serial_port.h"
 #include "runtime/text.h"

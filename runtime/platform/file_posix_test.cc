@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <string>
 
-#include "runtime/platform/scratch_directory.h"
+#include "runtime/platform/testing/scratch_directory.h"
 
 namespace runtime::platform {
 namespace {

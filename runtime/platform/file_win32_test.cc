@@ -12,9 +12,9 @@
 #include <string_view>
 
 #include "runtime/platform/clock.h"
-#include "runtime/platform/process.h"
-#include "runtime/platform/scratch_directory.h"
-#include "runtime/platform/test_child.h"
+#include "runtime/platform/process_control.h"
+#include "runtime/platform/testing/scratch_directory.h"
+#include "runtime/platform/testing/test_child.h"
 
 namespace runtime::platform {
 namespace {

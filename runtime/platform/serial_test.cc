@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "runtime/platform/clock.h"
-#include "runtime/platform/process.h"
-#include "runtime/platform/serial_test_line.h"
+#include "runtime/platform/process_control.h"
+#include "runtime/platform/testing/serial_test_line.h"
 
 namespace runtime::platform {
 namespace {

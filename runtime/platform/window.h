@@ -20,7 +20,7 @@ void EnumerateTopLevelWindows(WindowVisitor visit);
 uint32_t WindowThreadId(WindowHandle window);
 
 // Returns the identifier of the process that created `window`, to compare
-// with CurrentProcessId() of runtime/platform/process.h.
+// with CurrentProcessId() of runtime/platform/process_control.h.
 uint32_t WindowProcessId(WindowHandle window);
 
 // Returns the identifier of the calling thread.

@@ -1,4 +1,4 @@
-#include "runtime/platform/scratch_directory.h"
+#include "runtime/platform/testing/scratch_directory.h"
 
 #include <windows.h>
 

@@ -1,12 +1,12 @@
 // What both platforms' diagnosis backends must agree on.
-#include "runtime/platform/diagnosis.h"
+#include "runtime/platform/system_inspection.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
-#include "runtime/platform/scratch_directory.h"
+#include "runtime/platform/testing/scratch_directory.h"
 
 namespace runtime::platform {
 namespace {

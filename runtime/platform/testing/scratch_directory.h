@@ -1,5 +1,5 @@
-#ifndef WEIGH_RUNTIME_PLATFORM_SCRATCH_DIRECTORY_H_
-#define WEIGH_RUNTIME_PLATFORM_SCRATCH_DIRECTORY_H_
+#ifndef WEIGH_RUNTIME_PLATFORM_TESTING_SCRATCH_DIRECTORY_H_
+#define WEIGH_RUNTIME_PLATFORM_TESTING_SCRATCH_DIRECTORY_H_
 
 #include <fstream>
 #include <iterator>
@@ -62,4 +62,4 @@ inline void PutFile(const std::string& path, const std::string& bytes) {
 
 }  // namespace runtime::platform
 
-#endif  // WEIGH_RUNTIME_PLATFORM_SCRATCH_DIRECTORY_H_
+#endif  // WEIGH_RUNTIME_PLATFORM_TESTING_SCRATCH_DIRECTORY_H_

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "runtime/platform/diagnosis.h"
+#include "runtime/platform/system_inspection.h"
 
 namespace runtime::platform {
 namespace {

@@ -1,10 +1,10 @@
-#include "runtime/platform/window_test_support.h"
+#include "runtime/platform/testing/window_test_support.h"
 
 #include <windows.h>
 
 #include <chrono>
 
-#include "runtime/platform/process.h"
+#include "runtime/platform/process_control.h"
 
 namespace runtime::platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "runtime/platform/test_child.h"
+#include "runtime/platform/testing/test_child.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "runtime/platform/window_test_support.h"
+#include "runtime/platform/testing/window_test_support.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>

@@ -1,5 +1,5 @@
-#ifndef WEIGH_RUNTIME_PLATFORM_TEST_CHILD_H_
-#define WEIGH_RUNTIME_PLATFORM_TEST_CHILD_H_
+#ifndef WEIGH_RUNTIME_PLATFORM_TESTING_TEST_CHILD_H_
+#define WEIGH_RUNTIME_PLATFORM_TESTING_TEST_CHILD_H_
 
 #include <memory>
 #include <string>
@@ -36,4 +36,4 @@ int RunTestChild(const std::string& task);
 
 }  // namespace runtime::platform
 
-#endif  // WEIGH_RUNTIME_PLATFORM_TEST_CHILD_H_
+#endif  // WEIGH_RUNTIME_PLATFORM_TESTING_TEST_CHILD_H_

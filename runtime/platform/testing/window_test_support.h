@@ -1,5 +1,5 @@
-#ifndef WEIGH_RUNTIME_PLATFORM_WINDOW_TEST_SUPPORT_H_
-#define WEIGH_RUNTIME_PLATFORM_WINDOW_TEST_SUPPORT_H_
+#ifndef WEIGH_RUNTIME_PLATFORM_TESTING_WINDOW_TEST_SUPPORT_H_
+#define WEIGH_RUNTIME_PLATFORM_TESTING_WINDOW_TEST_SUPPORT_H_
 
 #include <atomic>
 #include <cstdint>
@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "runtime/platform/test_thread.h"
+#include "runtime/platform/testing/test_thread.h"
 #include "runtime/platform/window.h"
 
 namespace runtime::platform {
@@ -121,4 +121,4 @@ class NoDisplay {
 
 }  // namespace runtime::platform
 
-#endif  // WEIGH_RUNTIME_PLATFORM_WINDOW_TEST_SUPPORT_H_
+#endif  // WEIGH_RUNTIME_PLATFORM_TESTING_WINDOW_TEST_SUPPORT_H_

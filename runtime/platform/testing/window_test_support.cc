@@ -1,6 +1,6 @@
 // The parts of the test windows and the box answerer that are the same on
 // every platform; each backend has the rest.
-#include "runtime/platform/window_test_support.h"
+#include "runtime/platform/testing/window_test_support.h"
 
 namespace runtime::platform {
 

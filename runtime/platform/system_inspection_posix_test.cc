@@ -1,4 +1,4 @@
-#include "runtime/platform/diagnosis_posix.h"
+#include "runtime/platform/system_inspection_posix.h"
 
 #include <fcntl.h>
 #include <pty.h>
@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-#include "runtime/platform/scratch_directory.h"
+#include "runtime/platform/testing/scratch_directory.h"
 
 namespace runtime::platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "runtime/platform/process.h"
+#include "runtime/platform/process_control.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,4 +1,4 @@
-#include "runtime/platform/serial_test_line.h"
+#include "runtime/platform/testing/serial_test_line.h"
 
 #include <cstdlib>
 

@@ -1,5 +1,5 @@
-#ifndef WEIGH_RUNTIME_PLATFORM_PROCESS_H_
-#define WEIGH_RUNTIME_PLATFORM_PROCESS_H_
+#ifndef WEIGH_RUNTIME_PLATFORM_PROCESS_CONTROL_H_
+#define WEIGH_RUNTIME_PLATFORM_PROCESS_CONTROL_H_
 
 #include <cstdint>
 
@@ -29,4 +29,4 @@ bool RunningUnderWine();
 
 }  // namespace runtime::platform
 
-#endif  // WEIGH_RUNTIME_PLATFORM_PROCESS_H_
+#endif  // WEIGH_RUNTIME_PLATFORM_PROCESS_CONTROL_H_

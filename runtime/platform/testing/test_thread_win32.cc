@@ -1,4 +1,4 @@
-#include "runtime/platform/test_thread.h"
+#include "runtime/platform/testing/test_thread.h"
 
 #include <windows.h>
 

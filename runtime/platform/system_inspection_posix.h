@@ -1,12 +1,12 @@
-#ifndef WEIGH_RUNTIME_PLATFORM_DIAGNOSIS_POSIX_H_
-#define WEIGH_RUNTIME_PLATFORM_DIAGNOSIS_POSIX_H_
+#ifndef WEIGH_RUNTIME_PLATFORM_SYSTEM_INSPECTION_POSIX_H_
+#define WEIGH_RUNTIME_PLATFORM_SYSTEM_INSPECTION_POSIX_H_
 
 // Pieces of the POSIX diagnosis backend that are worth testing on their own.
 
 #include <string>
 #include <vector>
 
-#include "runtime/platform/diagnosis.h"
+#include "runtime/platform/system_inspection.h"
 
 namespace runtime::platform {
 
@@ -20,4 +20,4 @@ std::vector<DeviceHolder> FindDeviceHoldersUnder(const std::string& proc, const 
 
 }  // namespace runtime::platform
 
-#endif  // WEIGH_RUNTIME_PLATFORM_DIAGNOSIS_POSIX_H_
+#endif  // WEIGH_RUNTIME_PLATFORM_SYSTEM_INSPECTION_POSIX_H_

@@ -1,5 +1,5 @@
-#ifndef WEIGH_RUNTIME_PLATFORM_DIAGNOSIS_H_
-#define WEIGH_RUNTIME_PLATFORM_DIAGNOSIS_H_
+#ifndef WEIGH_RUNTIME_PLATFORM_SYSTEM_INSPECTION_H_
+#define WEIGH_RUNTIME_PLATFORM_SYSTEM_INSPECTION_H_
 
 // What the operating system can tell about serial ports and files when a
 // person asks why a weighing got no weight. Nothing here changes a file or
@@ -95,4 +95,4 @@ std::string CurrentDirectory();
 
 }  // namespace runtime::platform
 
-#endif  // WEIGH_RUNTIME_PLATFORM_DIAGNOSIS_H_
+#endif  // WEIGH_RUNTIME_PLATFORM_SYSTEM_INSPECTION_H_

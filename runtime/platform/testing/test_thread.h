@@ -1,5 +1,5 @@
-#ifndef WEIGH_RUNTIME_PLATFORM_TEST_THREAD_H_
-#define WEIGH_RUNTIME_PLATFORM_TEST_THREAD_H_
+#ifndef WEIGH_RUNTIME_PLATFORM_TESTING_TEST_THREAD_H_
+#define WEIGH_RUNTIME_PLATFORM_TESTING_TEST_THREAD_H_
 
 #include <functional>
 #include <memory>
@@ -32,4 +32,4 @@ class TestThread {
 
 }  // namespace runtime::platform
 
-#endif  // WEIGH_RUNTIME_PLATFORM_TEST_THREAD_H_
+#endif  // WEIGH_RUNTIME_PLATFORM_TESTING_TEST_THREAD_H_

@@ -1,4 +1,4 @@
-#include "runtime/platform/diagnosis_posix.h"
+#include "runtime/platform/system_inspection_posix.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "runtime/platform/process.h"
+#include "runtime/platform/process_control.h"
 
 #include <windows.h>
 // After windows.h: RtlGenRandom, which advapi32 exports as SystemFunction036.
