@@ -10,6 +10,10 @@ namespace runtime {
 
 class Text;
 
+// Why a port would not open, as the flow needs it.
+using platform::PortFailure;
+using platform::PortOpenError;
+
 // One open serial port: its platform handle, 0 when no port is open.
 struct CommPort {
   platform::PortHandle handle;
@@ -38,7 +42,7 @@ ObjectValue OpenPort(ObjectValue number, const Text& name, int32_t baud, int32_t
 
 // Says why the last OpenPort that returned 0 failed; its reason is
 // PortFailure::kNone after an OpenPort that succeeded.
-platform::PortOpenError LastPortOpenError();
+PortOpenError LastPortOpenError();
 
 // Throws away the bytes that the port under `port` received and nobody read
 // yet. Does nothing when no port is open under `port`.

@@ -105,8 +105,8 @@ ConfigStep CheckConfiguration(std::string* report) {
 }
 
 // The reason of a failed open in a few words.
-std::string FailureWords(runtime::platform::PortFailure reason) {
-  using runtime::platform::PortFailure;
+std::string FailureWords(runtime::PortFailure reason) {
+  using runtime::PortFailure;
   switch (reason) {
     case PortFailure::kNotFound:
       return "no such port";
@@ -125,9 +125,9 @@ std::string FailureWords(runtime::platform::PortFailure reason) {
 
 // Explains a failed open and what to do about it.
 void ExplainOpenFailure(const Text& portName, std::string* report) {
-  const runtime::platform::PortOpenError error = runtime::LastPortOpenError();
+  const runtime::PortOpenError error = runtime::LastPortOpenError();
   const std::string device = runtime::DevicePathOfPort(portName.c_str());
-  using runtime::platform::PortFailure;
+  using runtime::PortFailure;
   switch (error.reason) {
     case PortFailure::kNotFound:
       *report += "   No such port: " + VisibleBytes(device) + " does not exist";

@@ -69,7 +69,7 @@ Text QueryScale(const Text& portName, const WaitLimits& limits) {
       open = OpenAndAsk(portName, request);
       // The request just sent starts the silence count. A port in use is
       // someone else weighing right now: wait for it up to the total limit.
-      if (open || runtime::LastPortOpenError().reason == runtime::platform::PortFailure::kInUse) {
+      if (open || runtime::LastPortOpenError().reason == runtime::PortFailure::kInUse) {
         lastActivity = Clock::now();
       }
     } else {
