@@ -789,10 +789,12 @@ case $case_name in
     report "handed_over=1 lost=0"
     ;;
   silent_scale)
-    # A scale that never answers: the run gives up at the silence limit.
+    # A scale that never answers: the run gives up at the silence limit of
+    # 5 s, not before (a slow scale may take that long).
     start_scale silence
     run_weigh
     [ "$elapsed_ms" -lt "$bound_ms" ] || fail "took $elapsed_ms ms"
+    [ "$elapsed_ms" -ge 5000 ] || fail "gave up after $elapsed_ms ms, before the silence limit"
     expect_bytes raspuns/cant.txt '\r\n'
     expect_log "${date_pattern}Cantitate noua : "
     report "elapsed_ms=$elapsed_ms handed_over=1 lost=0"

@@ -177,6 +177,15 @@ TEST_F(ScaleDialogueTest, TwoThousandBytesAtOnce) {
   EXPECT_EQ(Query(WaitLimits()), kWeight);
 }
 
+// Operators and the README count on these limits: a slow scale that answers
+// after 4 s must still be heard, and a run must end within a minute. The
+// other tests pass limits of their own, so only this one sees a change here.
+TEST(WaitLimitsTest, StandardLimitsAreFiveSecondsOfSilenceAndAMinuteInAll) {
+  const WaitLimits standard;
+  EXPECT_EQ(standard.silenceLimit, 5000);
+  EXPECT_EQ(standard.totalLimit, 60000);
+}
+
 TEST_F(ScaleDialogueTest, SilentScaleEndsAtTheSilenceLimit) {
   StartScale({.replies = {""}});
   int64_t elapsed = 0;
