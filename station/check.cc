@@ -273,10 +273,11 @@ void WarnAboutOpenFolder(const char* path, const std::string& name, std::string*
   char mode[8];
   std::snprintf(mode, sizeof(mode), "%04o", static_cast<unsigned>(access.mode));
   *report += "   " + name + ": users other than its owner " + access.owner +
-             " may write it (mode " + mode + ") and it is not sticky:\n" +
-             "   they can put links and files where a weighing reads and writes. Let only the\n" +
-             "   station's user write it (chmod go-w " + path + ", and chown it to that user),\n" +
-             "   or give each station user a folder of its own.\n";
+             " may write it (mode " + mode +
+             "),\n   and it is not sticky: they can put links and files where a weighing reads\n"
+             "   and writes. Let only the station's user write it (chmod go-w " +
+             path +
+             ", and chown it\n   to that user), or give each station user a folder of its own.\n";
 }
 
 // The files a weighing touches, examined without changing them. Returns a
@@ -287,7 +288,7 @@ std::string CheckFiles(std::string* report) {
   int32_t code = 0;
   if (runtime::QueryLinkTrust(Text("log.txt")) == runtime::LinkTrust::kUntrusted) {
     *report += std::string(kForeignLink) +
-               ": a weighing does not write through it\n   and shows \"Eroare\" with its "
+               ": a weighing\n   does not write through it and shows \"Eroare\" with its "
                "value instead. Runs go unlogged.\n";
     warning = "runs are not logged";
   } else {
@@ -318,7 +319,7 @@ std::string CheckFiles(std::string* report) {
   bool handoffPossible = true;
   if (!folderTrusted) {
     *report += std::string(kForeignLink) +
-               ": a weighing neither reads nor writes\n   through it, so no value can be "
+               ": a weighing\n   neither reads nor writes through it, so no value can be "
                "handed over.\n";
     handoffPossible = false;
   } else if (folder == -2) {
@@ -351,8 +352,8 @@ std::string CheckFiles(std::string* report) {
   } else if (runtime::QueryLinkTrust(Text("raspuns\\cant.txt")) != runtime::LinkTrust::kNoLink) {
     // Never read: what a link leads to is nobody's waiting value.
     *report +=
-        "is a link, which a weighing never reads through: the next weighing would show\n"
-        "   \"Eroare\" and not hand its value over.\n";
+        "is a link, which a weighing never reads through: the next weighing\n"
+        "   would show \"Eroare\" and not hand its value over.\n";
     warning = "raspuns\\cant.txt is in the way";
   } else if (handoff == runtime::PathKind::kNothing) {
     *report += "no value waiting.\n";
