@@ -201,8 +201,8 @@ Text ReadLine(ObjectValue value, int32_t maxLength) {
   std::string line;
   line.reserve(FILE_BUFFER_SIZE);
   uint8_t byte;
-  while (static_cast<int64_t>(line.size()) < maxLength && ReadByte(file, &byte) == 1 && byte != 0 &&
-         byte != '\n') {
+  while (static_cast<int64_t>(line.size()) < maxLength && ReadByte(file, &byte) == 1 &&
+         byte != 0 && byte != '\n') {
     if (byte == '\r') {
       // CR LF is one line end; after a lone CR the next line starts with
       // whatever followed it.

@@ -50,7 +50,8 @@ bool PlaceNewQuantity(const Text& newQuantity) {
     runtime::CloseTextFile(file);
     // Writes that failed (a full disk) leave the temporary short, and a
     // short value must not reach the consumer.
-    const bool whole = runtime::QueryFileSize(temporary) == runtime::TextLength(newQuantity) + 2;
+    const bool whole =
+        runtime::QueryFileSize(temporary) == runtime::TextLength(newQuantity) + 2;
     if (whole && runtime::MoveFileWithoutReplacing(temporary, kHandoffFile)) return true;
     runtime::RemoveFile(temporary);
     return false;
