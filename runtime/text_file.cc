@@ -21,7 +21,14 @@ struct OpenRequest {
   uint32_t share;
   FileDisposition disposition;
   uint32_t attributes;
+  platform::LinkRule links = platform::LinkRule::kAny;
 };
+
+platform::LinkRule LinkRuleOf(int32_t options) {
+  if (options & OPTION_NO_LINK) return platform::LinkRule::kNever;
+  if (options & OPTION_TRUSTED_LINK) return platform::LinkRule::kTrusted;
+  return platform::LinkRule::kAny;
+}
 
 TextFile* FindFile(ObjectValue value) {
   return file_table == nullptr ? nullptr
@@ -35,11 +42,11 @@ ObjectValue OpenTextFile(ObjectValue number, const Text& path, const OpenRequest
   if (file_table == nullptr) return 0;
   auto* file = static_cast<TextFile*>(ObtainRecord(file_table, number));
   if (file == nullptr) return 0;
-  platform::FileHandle handle = platform::OpenFileHandle(path.c_str(), first.access, first.share,
-                                                         first.disposition, first.attributes);
+  platform::FileHandle handle = platform::OpenFileHandle(
+      path.c_str(), first.access, first.share, first.disposition, first.attributes, first.links);
   if (handle == 0 && second != nullptr) {
     handle = platform::OpenFileHandle(path.c_str(), second->access, second->share,
-                                      second->disposition, second->attributes);
+                                      second->disposition, second->attributes, second->links);
   }
   if (handle == 0) {
     if (number == AUTO_NUMBER) ReleaseRecord(file_table, reinterpret_cast<ObjectValue>(file));
@@ -137,21 +144,23 @@ PathKind QueryPathKind(const Text& path) {
   return PathKind::kFile;
 }
 
-ObjectValue CreateTextFile(ObjectValue number, const Text& path) {
+LinkTrust QueryLinkTrust(const Text& path) { return platform::QueryLinkTrust(path.c_str()); }
+
+ObjectValue CreateTextFile(ObjectValue number, const Text& path, int32_t options) {
   const OpenRequest first{platform::kGenericRead | platform::kGenericWrite,
                           platform::kFileShareRead, FileDisposition::kCreateAlways,
-                          platform::kFileAttributeNormal};
+                          platform::kFileAttributeNormal, LinkRuleOf(options)};
   // An existing file that refuses to be replaced (hidden, or not readable)
   // may still be emptied for writing.
   const OpenRequest second{platform::kGenericWrite, platform::kFileShareRead,
-                           FileDisposition::kTruncateExisting, 0};
+                           FileDisposition::kTruncateExisting, 0, LinkRuleOf(options)};
   return OpenTextFile(number, path, first, &second, true, false);
 }
 
 ObjectValue CreateNewTextFile(ObjectValue number, const Text& path) {
   const OpenRequest request{platform::kGenericRead | platform::kGenericWrite,
                             platform::kFileShareRead, FileDisposition::kCreateNew,
-                            platform::kFileAttributeNormal};
+                            platform::kFileAttributeNormal, platform::LinkRule::kNever};
   return OpenTextFile(number, path, request, nullptr, true, false);
 }
 
@@ -167,7 +176,7 @@ ObjectValue OpenForUpdate(ObjectValue number, const Text& path, int32_t options)
   const uint32_t access = append ? platform::kGenericRead | platform::kFileAppendData
                                  : platform::kGenericRead | platform::kGenericWrite;
   const OpenRequest request{access, share, FileDisposition::kOpenAlways,
-                            platform::kFileAttributeNormal};
+                            platform::kFileAttributeNormal, LinkRuleOf(options)};
   return OpenTextFile(number, path, request, nullptr, (options & OPTION_NO_BUFFER) == 0, append);
 }
 
@@ -176,7 +185,7 @@ ObjectValue OpenForReading(ObjectValue number, const Text& path, int32_t options
   if (options & OPTION_SHARE_READ) share |= platform::kFileShareRead;
   if (options & OPTION_SHARE_WRITE) share |= platform::kFileShareWrite;
   const OpenRequest request{platform::kGenericRead, share, FileDisposition::kOpenExisting,
-                            platform::kFileAttributeNormal};
+                            platform::kFileAttributeNormal, LinkRuleOf(options)};
   return OpenTextFile(number, path, request, nullptr, (options & OPTION_NO_BUFFER) == 0, false);
 }
 

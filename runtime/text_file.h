@@ -21,6 +21,12 @@ constexpr int32_t OPTION_SHARE_WRITE = 2;
 constexpr int32_t OPTION_NO_BUFFER = 4;
 // OpenForUpdate only: every write-out lands at the end of the file.
 constexpr int32_t OPTION_APPEND = 8;
+// Never open through a link at the path's last component: a symbolic link
+// there (on Windows any reparse point, a junction too) makes the open fail.
+constexpr int32_t OPTION_NO_LINK = 16;
+// Go through a link at the path's last component only when it belongs to
+// the user this program runs as or to root (see platform::LinkRule).
+constexpr int32_t OPTION_TRUSTED_LINK = 32;
 
 // The buffer holds bytes not yet written.
 constexpr int32_t WRITE_MODE = 0;
@@ -79,11 +85,18 @@ enum class PathKind {
 // Returns what is at `path`; a symbolic link counts as what it points to.
 PathKind QueryPathKind(const Text& path);
 
+using platform::LinkTrust;
+
+// Tells whether the last component of `path` is a link, and whether it is
+// one of this user or root (see platform::QueryLinkTrust).
+LinkTrust QueryLinkTrust(const Text& path);
+
 // Creates the file at `path`, or empties an existing one, for reading and
-// writing; others may read it meanwhile. Returns the platform handle under a
-// number, the new identity for AUTO_NUMBER, 0 on failure. Reusing a number
-// closes its file first, whatever the outcome.
-ObjectValue CreateTextFile(ObjectValue number, const Text& path);
+// writing; others may read it meanwhile. `options`: OPTION_NO_LINK or
+// OPTION_TRUSTED_LINK. Returns the platform handle under a number, the new
+// identity for AUTO_NUMBER, 0 on failure. Reusing a number closes its file
+// first, whatever the outcome.
+ObjectValue CreateTextFile(ObjectValue number, const Text& path, int32_t options = 0);
 
 // Creates a new file at `path` for reading and writing; others may read it
 // meanwhile. Fails when anything has the name already, and never follows a
@@ -95,13 +108,15 @@ ObjectValue CreateNewTextFile(ObjectValue number, const Text& path);
 // empty when missing. `options`: OPTION_SHARE_READ lets others read it
 // meanwhile, OPTION_SHARE_WRITE also write it, neither keeps everyone out;
 // OPTION_NO_BUFFER; OPTION_APPEND makes every write-out land at the end of
-// the file as it is at that moment. Returns as CreateTextFile.
+// the file as it is at that moment; OPTION_NO_LINK or OPTION_TRUSTED_LINK.
+// Returns as CreateTextFile.
 ObjectValue OpenForUpdate(ObjectValue number, const Text& path,
                           int32_t options = OPTION_SHARE_READ);
 
 // Opens the existing file at `path` for reading. `options`: OPTION_SHARE_READ
 // lets others read it meanwhile (otherwise nobody may open it),
-// OPTION_SHARE_WRITE also write it, and OPTION_NO_BUFFER. Returns as CreateTextFile; 0 for a missing file.
+// OPTION_SHARE_WRITE also write it, OPTION_NO_BUFFER, and OPTION_NO_LINK or
+// OPTION_TRUSTED_LINK. Returns as CreateTextFile; 0 for a missing file.
 ObjectValue OpenForReading(ObjectValue number, const Text& path, int32_t options);
 
 // Returns non-zero when `value` denotes an open file. Safe for any value;

@@ -260,35 +260,69 @@ AnswerVerdict ListenToScale(const WaitLimits& limits, std::string* report) {
   return verdict;
 }
 
+// How a link of another user is reported.
+constexpr char kForeignLink[] = "is a link that another user made (neither this user nor root)";
+
+// Says so when users other than its owner can write the folder `path` and
+// it is not sticky: they can then put links and files where a weighing
+// reads and writes. The weighing itself goes on as before.
+void WarnAboutOpenFolder(const char* path, const std::string& name, std::string* report) {
+  runtime::DeviceAccess access;
+  if (!runtime::DescribeDeviceAccess(path, &access)) return;
+  if ((access.mode & 022) == 0 || (access.mode & 01000) != 0) return;
+  char mode[8];
+  std::snprintf(mode, sizeof(mode), "%04o", static_cast<unsigned>(access.mode));
+  *report += "   " + name + ": users other than its owner " + access.owner +
+             " may write it (mode " + mode +
+             "),\n   and it is not sticky: they can put links and files where a weighing reads\n"
+             "   and writes. Let only the station's user write it (chmod go-w " +
+             path +
+             ", and chown it\n   to that user), or give each station user a folder of its own.\n";
+}
+
 // The files a weighing touches, examined without changing them. Returns a
 // warning for the verdict, or the empty string.
 std::string CheckFiles(std::string* report) {
   std::string warning;
   *report += "4. Files:\n   log.txt: ";
   int32_t code = 0;
-  switch (runtime::ProbeAppend("log.txt", &code)) {
-    case runtime::AppendAccess::kAllowed:
-      *report += "exists and can be appended to.\n";
-      break;
-    case runtime::AppendAccess::kMissing:
-      *report += runtime::ProbeCreateIn(".") == runtime::CreateAccess::kRefused
-                     ? "missing, and this folder does not let it be created: runs go unlogged.\n"
-                     : "missing; a weighing creates it.\n";
-      break;
-    case runtime::AppendAccess::kDirectory:
-      *report += "is a folder: runs go unlogged.\n";
-      warning = "runs are not logged";
-      break;
-    case runtime::AppendAccess::kRefused:
-      *report += "cannot be appended to: " + SystemReason(code) + ". Runs go unlogged.\n";
-      warning = "runs are not logged";
-      break;
+  if (runtime::QueryLinkTrust(Text("log.txt")) == runtime::LinkTrust::kUntrusted) {
+    *report += std::string(kForeignLink) +
+               ": a weighing\n   does not write through it and shows \"Eroare\" with its "
+               "value instead. Runs go unlogged.\n";
+    warning = "runs are not logged";
+  } else {
+    switch (runtime::ProbeAppend("log.txt", &code)) {
+      case runtime::AppendAccess::kAllowed:
+        *report += "exists and can be appended to.\n";
+        break;
+      case runtime::AppendAccess::kMissing:
+        *report += runtime::ProbeCreateIn(".") == runtime::CreateAccess::kRefused
+                       ? "missing, and this folder does not let it be created: runs go unlogged.\n"
+                       : "missing; a weighing creates it.\n";
+        break;
+      case runtime::AppendAccess::kDirectory:
+        *report += "is a folder: runs go unlogged.\n";
+        warning = "runs are not logged";
+        break;
+      case runtime::AppendAccess::kRefused:
+        *report += "cannot be appended to: " + SystemReason(code) + ". Runs go unlogged.\n";
+        warning = "runs are not logged";
+        break;
+    }
   }
 
   *report += "   raspuns: ";
+  const bool folderTrusted =
+      runtime::QueryLinkTrust(Text("raspuns")) != runtime::LinkTrust::kUntrusted;
   const int64_t folder = runtime::QueryFileSize(Text("raspuns"));
   bool handoffPossible = true;
-  if (folder == -2) {
+  if (!folderTrusted) {
+    *report += std::string(kForeignLink) +
+               ": a weighing\n   neither reads nor writes through it, so no value can be "
+               "handed over.\n";
+    handoffPossible = false;
+  } else if (folder == -2) {
     *report += "folder exists";
     if (runtime::ProbeCreateIn("raspuns") == runtime::CreateAccess::kRefused) {
       *report += ", but no file can be created in it: no value can be handed over";
@@ -313,7 +347,15 @@ std::string CheckFiles(std::string* report) {
   Text pending;
   *report += "   raspuns\\cant.txt: ";
   const runtime::PathKind handoff = runtime::QueryPathKind(Text("raspuns\\cant.txt"));
-  if (handoff == runtime::PathKind::kNothing) {
+  if (!folderTrusted) {
+    *report += "not looked into (see raspuns).\n";
+  } else if (runtime::QueryLinkTrust(Text("raspuns\\cant.txt")) != runtime::LinkTrust::kNoLink) {
+    // Never read: what a link leads to is nobody's waiting value.
+    *report +=
+        "is a link, which a weighing never reads through: the next weighing\n"
+        "   would show \"Eroare\" and not hand its value over.\n";
+    warning = "raspuns\\cant.txt is in the way";
+  } else if (handoff == runtime::PathKind::kNothing) {
     *report += "no value waiting.\n";
   } else if (handoff == runtime::PathKind::kFile && ReadPendingQuantity(&pending)) {
     *report += "a value is waiting: " + Quoted(pending) +
@@ -327,6 +369,8 @@ std::string CheckFiles(std::string* report) {
     *report += ": the next weighing would show \"Eroare\" and not hand its value over.\n";
     warning = "raspuns\\cant.txt is in the way";
   }
+  WarnAboutOpenFolder(".", "This folder", report);
+  if (folderTrusted && folder == -2) WarnAboutOpenFolder("raspuns", "raspuns", report);
   return warning;
 }
 

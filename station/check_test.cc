@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/diagnosis.h"
 #include "runtime/platform/testing/scratch_directory.h"
 #include "runtime/platform/testing/serial_test_line.h"
 #include "runtime/platform/testing/test_thread.h"
@@ -148,6 +149,69 @@ TEST_F(CheckRunTest, AnythingElseUnderTheHandoffNameIsInTheWay) {
   EXPECT_TRUE(Contains(report, "raspuns\\cant.txt: is a folder: the next weighing would show"))
       << report;
   EXPECT_TRUE(Contains(report, "also raspuns\\cant.txt is in the way")) << report;
+}
+
+TEST_F(CheckRunTest, LinksAreReportedAsAWeighingTreatsThem) {
+  PutFile("Kavrin.inf", "NOSUCHPORT\r\n");
+  PutFile("shadow", "root:*:20228\r\n");
+  std::filesystem::create_directory("raspuns");
+  std::error_code error;
+  std::string report;
+  for (const char* target : {"../shadow", "../gone"}) {
+    std::filesystem::remove("raspuns/cant.txt", error);
+    std::filesystem::create_symlink(target, "raspuns/cant.txt", error);
+    if (error) GTEST_SKIP() << "cannot make links here: " << error.message();
+    Check(&report);
+    EXPECT_TRUE(Contains(report, "raspuns\\cant.txt: is a link, which a weighing never reads"))
+        << report;
+    EXPECT_TRUE(Contains(report, "also raspuns\\cant.txt is in the way")) << report;
+    EXPECT_FALSE(Contains(report, "root:")) << report;
+  }
+
+  std::filesystem::remove_all("raspuns");
+  std::filesystem::create_directory("elsewhere");
+  std::filesystem::create_symlink("elsewhere", "raspuns", error);
+  std::filesystem::create_symlink("shadow", "log.txt", error);
+  Check(&report);
+  EXPECT_TRUE(Contains(report, "log.txt: exists and can be appended to.")) << report;
+  EXPECT_TRUE(Contains(report, "raspuns: folder exists.")) << report;
+  std::string why_not;
+  if (!runtime::platform::GiveLinkToOtherUser("log.txt", &why_not) ||
+      !runtime::platform::GiveLinkToOtherUser("raspuns", &why_not)) {
+    GTEST_SKIP() << why_not;
+  }
+  Check(&report);
+  EXPECT_TRUE(Contains(report, "log.txt: is a link that another user made")) << report;
+  EXPECT_TRUE(Contains(report, "raspuns: is a link that another user made")) << report;
+  EXPECT_TRUE(Contains(report, "raspuns\\cant.txt: not looked into")) << report;
+  EXPECT_TRUE(Contains(report, "also no value can be handed over")) << report;
+}
+
+TEST_F(CheckRunTest, FoldersOtherUsersMayWriteAreWarnedAbout) {
+  PutFile("Kavrin.inf", "NOSUCHPORT\r\n");
+  std::filesystem::create_directory("raspuns");
+  runtime::DeviceAccess access;
+  if (!runtime::DescribeDeviceAccess(".", &access)) GTEST_SKIP() << "no owners and modes here";
+  using std::filesystem::perms;
+  std::string report;
+  const struct {
+    perms folder, raspuns;
+    bool folderWarned, raspunsWarned;
+  } cases[] = {
+      {perms::owner_all, perms::owner_all, false, false},
+      {perms::all, perms::owner_all | perms::group_all, true, true},
+      {perms::all | perms::sticky_bit, perms::owner_all | perms::others_write, false, true},
+      {perms::owner_all | perms::group_read, perms::all | perms::sticky_bit, false, false}};
+  for (const auto& c : cases) {
+    std::filesystem::permissions(".", c.folder);
+    std::filesystem::permissions("raspuns", c.raspuns);
+    EXPECT_NE(Check(&report), CHECK_STABLE_WEIGHT);
+    EXPECT_EQ(Contains(report, "   This folder: users other than its owner"), c.folderWarned)
+        << report;
+    EXPECT_EQ(Contains(report, "   raspuns: users other than its owner"), c.raspunsWarned)
+        << report;
+    EXPECT_EQ(Contains(report, "a folder of its own"), c.folderWarned || c.raspunsWarned) << report;
+  }
 }
 
 TEST_F(CheckRunTest, OneRequestAndTheStableReplyTraced) {

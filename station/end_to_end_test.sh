@@ -649,6 +649,37 @@ case $case_name in
     [ -z "$(ls raspuns)" ] || fail "raspuns is not empty: $(ls raspuns)"
     expect_log "${date_pattern}Cantitate noua : ${STX}5\.10" "${date_pattern}Cantitate noua : ${STX}5\.20"
     ;;
+  planted_links)
+    # Another user (uid 4242) planted links in a folder everyone may write;
+    # the station's user (nobody) weighs there. Nothing goes through them,
+    # and the value is not lost unseen. Its own links are followed.
+    [ "$mode" = wine ] && { echo "skip: Windows keeps no owner rule for links"; exit 0; }
+    [ "$(id -u)" -eq 0 ] || { echo "skip: acting as two users needs root"; exit 0; }
+    unset DISPLAY
+    mkdir -m 0777 "$scratch/open"
+    printf 'root:*:20228:0:::\n' >"$scratch/shadow"
+    printf 'echo profile\n' >"$scratch/profile"
+    chmod 0666 "$scratch/profile"
+    mkdir raspuns
+    chmod 0777 raspuns
+    ln -s "$scratch/open/planted" Kavrin.inf
+    ln -s "$scratch/shadow" raspuns/cant.txt
+    ln -s "$scratch/profile" log.txt
+    chown -h 4242:4242 Kavrin.inf raspuns/cant.txt log.txt
+    run_as_nobody
+    run_weigh box
+    [ ! -e "$scratch/open/planted" ] || fail "Kavrin.inf was created through a link"
+    expect_bytes "$scratch/profile" 'echo profile\n'
+    expect_message "$launched" "Fisierul log.txt nu poate fi scris\nCantitate noua : \nEroare\n${not_written}"
+    grep -q root "${stderr_of[$launched]}" && fail "the planted link's target was shown"
+    chown -h 65534:65534 log.txt
+    run_weigh box
+    expect_message "$launched" "${not_written}"
+    [ "$(head -n1 "$scratch/profile")" = "echo profile" ] || fail "the profile lost its line"
+    [[ $(tail -n1 "$scratch/profile") =~ ^${date_pattern}Cantitate\ noua\ :\ $'\r'$ ]] ||
+      fail "the own link was not followed: $(tail -n1 "$scratch/profile" | LC_ALL=C sed -n 'l 0')"
+    [ -L raspuns/cant.txt ] && [ -L Kavrin.inf ] || fail "a planted link was replaced"
+    ;;
   handoff_on_full_disk)
     # No file may grow (a file size limit stands in for a full disk): no
     # value is handed over, none is cut short, and the operator is told.
@@ -733,10 +764,12 @@ case $case_name in
       extra_dirs+=("$big")
     fi
     head -c 1073741824 /dev/zero | tr '\0' A >"$big/config"
-    tr A B <"$big/config" >"$big/pending"
-    mkdir raspuns
+    mkdir "$big/raspuns"
+    tr A B <"$big/config" >"$big/raspuns/cant.txt"
     ln -s "$big/config" Kavrin.inf
-    ln -s "$big/pending" raspuns/cant.txt
+    # The waiting value is never read through a link of its own; a folder
+    # link of this user is followed.
+    ln -s "$big/raspuns" raspuns
     measure=$(dirname "$sim")/measure
     "$measure" --runs 1 -- "$weigh" >"$scratch/measured" 2>"$scratch/huge.err" ||
       fail "measure failed: $(cat "$scratch/measured")"
@@ -744,7 +777,7 @@ case $case_name in
     wall=$(sed -n 's/^run=1 wall_ms=\([0-9]*\).*/\1/p' "$scratch/measured")
     [ -n "$rss" ] && [ "$rss" -lt 102400 ] || fail "peak memory $rss KiB"
     [ -n "$wall" ] && [ "$wall" -lt "$bound_ms" ] || fail "took $wall ms"
-    rm -f Kavrin.inf raspuns/cant.txt "$big/config" "$big/pending"
+    rm -f Kavrin.inf raspuns/cant.txt "$big/config"
     expect_log "${date_pattern}Cantitate netratata : B{4096} Cantitate noua : "
     report "elapsed_ms=$wall max_rss_kib=$rss"
     ;;

@@ -1,5 +1,6 @@
 // The record stage: one line per run appended to "log.txt".
 #include "runtime/date_text.h"
+#include "runtime/message_box.h"
 #include "runtime/text.h"
 #include "runtime/text_file.h"
 #include "station/station.h"
@@ -10,10 +11,13 @@ using runtime::Text;
 
 void RecordStage(const Text& newQuantity) {
   // Shared reading and writing: other programs may read the log, and other
-  // runs may append to it at the same time.
-  const runtime::ObjectValue log = runtime::OpenForUpdate(
-      runtime::AUTO_NUMBER, Text("log.txt"),
-      runtime::OPTION_SHARE_READ | runtime::OPTION_SHARE_WRITE | runtime::OPTION_APPEND);
+  // runs may append to it at the same time. A link under the name is
+  // followed only when it is this user's or root's: one that another user
+  // planted may lead to any file this user can write.
+  const runtime::ObjectValue log =
+      runtime::OpenForUpdate(runtime::AUTO_NUMBER, Text("log.txt"),
+                             runtime::OPTION_SHARE_READ | runtime::OPTION_SHARE_WRITE |
+                                 runtime::OPTION_APPEND | runtime::OPTION_TRUSTED_LINK);
 
   Text pending;
   ReadPendingQuantity(&pending);
@@ -32,6 +36,11 @@ void RecordStage(const Text& newQuantity) {
   if (log != 0) {
     runtime::WriteLine(log, line);
     runtime::CloseTextFile(log);
+  } else if (runtime::QueryLinkTrust(Text("log.txt")) == runtime::LinkTrust::kUntrusted) {
+    // The line is lost: the operator sees the new value and why.
+    runtime::ShowMessageBox(
+        Text("Eroare"), Text("Fisierul log.txt nu poate fi scris\nCantitate noua : ") + newQuantity,
+        0);
   }
 }
 

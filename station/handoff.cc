@@ -15,7 +15,14 @@ using runtime::Text;
 
 namespace {
 
+const Text kHandoffFolder("raspuns");
 const Text kHandoffFile("raspuns\\cant.txt");
+
+// A link under the folder's name that another user made may lead anywhere:
+// nothing is read from it or written into it.
+bool HandoffFolderTrusted() {
+  return runtime::QueryLinkTrust(kHandoffFolder) != runtime::LinkTrust::kUntrusted;
+}
 
 // How many fresh temporary names are tried before giving up.
 constexpr int kTemporaryNameTries = 8;
@@ -87,10 +94,12 @@ void ShowWhyNotHandedOver(const Text& newQuantity) {
 
 bool ReadPendingQuantity(Text* pending) {
   *pending = Text();
+  if (!HandoffFolderTrusted()) return false;
   // The test is on the returned value itself: a failed open returns 0, which
-  // is also file number 0.
-  const runtime::ObjectValue file =
-      runtime::OpenForReading(runtime::AUTO_NUMBER, kHandoffFile, runtime::OPTION_SHARE_READ);
+  // is also file number 0. Never through a link: whatever it points to is
+  // nobody's waiting value, and must not end up in the log or a message.
+  const runtime::ObjectValue file = runtime::OpenForReading(
+      runtime::AUTO_NUMBER, kHandoffFile, runtime::OPTION_SHARE_READ | runtime::OPTION_NO_LINK);
   if (file == 0) return false;
   *pending = runtime::ReadLine(file, MAX_PENDING_LENGTH);
   runtime::CloseTextFile(file);
@@ -98,12 +107,18 @@ bool ReadPendingQuantity(Text* pending) {
 }
 
 void HandoffStage(const Text& newQuantity) {
-  runtime::MakeDirectory(Text("raspuns"));
+  if (!HandoffFolderTrusted()) {
+    ShowNotWritten(newQuantity);
+    return;
+  }
+  runtime::MakeDirectory(kHandoffFolder);
   // Anything under the name (a waiting value, a file nobody may read or
-  // that the consumer holds without sharing, a directory, a device) keeps
-  // the new value out. A value that appears after this look is never
-  // replaced either, and gets the conflict message as if it had been there.
+  // that the consumer holds without sharing, a directory, a device, a link
+  // even to nothing) keeps the new value out. A value that appears after
+  // this look is never replaced either, and gets the conflict message as if
+  // it had been there.
   if (runtime::QueryPathKind(kHandoffFile) == runtime::PathKind::kNothing &&
+      runtime::QueryLinkTrust(kHandoffFile) == runtime::LinkTrust::kNoLink &&
       PlaceNewQuantity(newQuantity)) {
     return;
   }

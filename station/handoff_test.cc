@@ -25,6 +25,7 @@ namespace station {
 namespace {
 
 using runtime::platform::FileContents;
+using runtime::platform::GiveLinkToOtherUser;
 using runtime::platform::PutFile;
 
 using runtime::Text;
@@ -250,6 +251,68 @@ TEST_F(StagesTest, OnlyTheStartOfAHugeWaitingValueIsRead) {
   Text pending;
   EXPECT_TRUE(ReadPendingQuantity(&pending));
   EXPECT_EQ(std::string(pending.view()), std::string(MAX_PENDING_LENGTH, '5'));
+}
+
+// Makes the symbolic link `name` to `target`, or says why not.
+bool MakeLink(const std::string& target, const std::string& name, std::string* why_not) {
+  std::error_code error;
+  std::filesystem::create_symlink(target, name, error);
+  if (error) *why_not = "cannot make links here: " + error.message();
+  return !error;
+}
+
+TEST_F(StagesTest, ALinkUnderTheHandoffNameIsNeverReadAndKeepsTheValueOut) {
+  std::filesystem::create_directory("raspuns");
+  PutFile("shadow", "root:*:20228:0:::\r\n");
+  std::string why_not;
+  for (const char* target : {"../shadow", "../gone"}) {
+    std::filesystem::remove("raspuns/cant.txt");
+    if (!MakeLink(target, "raspuns/cant.txt", &why_not)) GTEST_SKIP() << why_not;
+    Text pending;
+    EXPECT_FALSE(ReadPendingQuantity(&pending)) << target;
+    EXPECT_EQ(MessageShownBy([] { RecordStage(Text("5")); }), "") << target;
+    EXPECT_EQ(MessageShownBy([] { HandoffStage(Text("5")); }), "Eroare\n" + NotWrittenMessage("5"))
+        << target;
+    EXPECT_TRUE(std::filesystem::is_symlink("raspuns/cant.txt")) << target;
+  }
+  EXPECT_EQ(FileContents("shadow"), "root:*:20228:0:::\r\n");
+  EXPECT_FALSE(std::filesystem::exists("gone"));
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  for (const std::string& line : lines) EXPECT_TRUE(Matches(line, kDate + " / Cantitate noua : 5"));
+}
+
+TEST_F(StagesTest, LogAndHandoffFolderLinksAreFollowedOnlyWhenTrusted) {
+  std::filesystem::create_directory("elsewhere");
+  PutFile("profile", "trusted line\r\n");
+  std::string why_not;
+  if (!MakeLink("profile", "log.txt", &why_not) || !MakeLink("elsewhere", "raspuns", &why_not)) {
+    GTEST_SKIP() << why_not;
+  }
+  // Links of this user (or root) are an administrator's set-up.
+  EXPECT_EQ(MessageShownBy([] {
+              RecordStage(Text("1"));
+              HandoffStage(Text("1"));
+            }),
+            "");
+  EXPECT_TRUE(
+      Matches(FileContents("profile"), "trusted line\r\n" + kDate + " / Cantitate noua : 1\r\n"));
+  EXPECT_EQ(FileContents("elsewhere/cant.txt"), "1\r\n");
+
+  // The same links planted by another user: nothing goes through them, and
+  // the value does not vanish unseen.
+  if (!GiveLinkToOtherUser("log.txt", &why_not) || !GiveLinkToOtherUser("raspuns", &why_not)) {
+    GTEST_SKIP() << why_not;
+  }
+  const std::string before = FileContents("profile");
+  EXPECT_EQ(MessageShownBy([] { RecordStage(Text("2")); }),
+            "Eroare\nFisierul log.txt nu poate fi scris\nCantitate noua : 2");
+  EXPECT_EQ(FileContents("profile"), before);
+  Text pending;
+  EXPECT_FALSE(ReadPendingQuantity(&pending));
+  std::filesystem::remove("elsewhere/cant.txt");
+  EXPECT_EQ(MessageShownBy([] { HandoffStage(Text("2")); }), "Eroare\n" + NotWrittenMessage("2"));
+  EXPECT_TRUE(std::filesystem::is_empty("elsewhere"));
 }
 
 }  // namespace

@@ -94,8 +94,13 @@ Text AcquireQuantity(const WaitLimits& limits) {
   const Text configName(CONFIG_FILE_NAME);
   // Missing, a directory, empty or a single byte: write the default and
   // leave the weighing to the next run.
+  // Never through a link: a dangling one would have the file created where
+  // it points, and one to a small file would have that file overwritten. A
+  // link there leaves the run without configuration.
   if (runtime::QueryFileSize(configName) <= 1) {
-    runtime::CreateTextFile(CONFIG_FILE, configName);
+    if (runtime::CreateNewTextFile(CONFIG_FILE, configName) == 0) {
+      runtime::CreateTextFile(CONFIG_FILE, configName, runtime::OPTION_NO_LINK);
+    }
     runtime::WriteLine(CONFIG_FILE, Text(DEFAULT_PORT_NAME));
     runtime::CloseTextFile(CONFIG_FILE);
     return Text();

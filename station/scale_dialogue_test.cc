@@ -330,6 +330,22 @@ TEST_F(AcquireQuantityTest, EmptyOrOneByteConfigurationIsRewritten) {
   }
 }
 
+TEST_F(AcquireQuantityTest, ALinkInThePlaceOfTheConfigurationIsNeverWrittenThrough) {
+  runtime::platform::PutFile("small", "X");
+  for (const char* target : {"gone", "small"}) {
+    std::error_code error;
+    std::filesystem::remove(CONFIG_FILE_NAME, error);
+    std::filesystem::create_symlink(target, CONFIG_FILE_NAME, error);
+    if (error) GTEST_SKIP() << "cannot make links here: " << error.message();
+    int64_t elapsed = 0;
+    EXPECT_EQ(Acquire(&elapsed), "") << target;
+    EXPECT_LT(elapsed, 1000) << target;
+    EXPECT_TRUE(std::filesystem::is_symlink(CONFIG_FILE_NAME)) << target;
+  }
+  EXPECT_FALSE(std::filesystem::exists("gone"));
+  EXPECT_EQ(runtime::platform::FileContents("small"), "X");
+}
+
 TEST_F(AcquireQuantityTest, DirectoryInThePlaceOfTheConfigurationGivesNothing) {
   ASSERT_TRUE(std::filesystem::create_directory(CONFIG_FILE_NAME));
   int64_t elapsed = 0;

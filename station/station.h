@@ -19,19 +19,23 @@ constexpr int32_t MAX_PENDING_LENGTH = 4096;
 // Reads the value still waiting in "raspuns\cant.txt": stores its first line
 // (at most MAX_PENDING_LENGTH bytes of it) in `pending` and returns true when
 // the file can be opened for reading; otherwise `pending` is empty and the
-// result false.
+// result false. A link there, or a "raspuns" that is another user's link,
+// is never read through.
 bool ReadPendingQuantity(runtime::Text* pending);
 
 // Appends the run's line to "log.txt": date and time, the value still
 // waiting (if any) and `newQuantity`. Writes nothing when the log cannot be
-// opened.
+// opened; when "log.txt" is a link of another user (neither this user nor
+// root), which is never written through, shows an "Eroare" message with
+// `newQuantity` instead.
 void RecordStage(const runtime::Text& newQuantity);
 
 // Hands `newQuantity` to the consuming program through "raspuns\cant.txt",
 // or, while a value is still waiting there, shows the conflict message and
 // changes nothing. When the value cannot be put there for any other reason
-// (the file or its folder cannot be written, the disk is full), says so in
-// a message of the same kind; the value is then only in the log.
+// (the file or its folder cannot be written, the disk is full, a link under
+// the file's name, a "raspuns" that is another user's link), says so in a
+// message of the same kind; the value is then only in the log.
 void HandoffStage(const runtime::Text& newQuantity);
 
 // The whole run: starts the services, acquires the new quantity, records

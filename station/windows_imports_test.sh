@@ -25,6 +25,7 @@ shift
 #   QueryDosDeviceA, RegOpenKeyExA, RegEnumValueA, RegCloseKey: Windows 2000
 #   Professional. AttachConsole: Windows XP. SystemFunction036 (RtlGenRandom):
 #   Windows XP. msvcrt's _strnicmp: every msvcrt.dll.
+#   GetFileInformationByHandle: Windows XP.
 allowed=$(
   cat <<'LIST'
 ADVAPI32.DLL:RegCloseKey
@@ -61,6 +62,7 @@ KERNEL32.DLL:GetCurrentThread
 KERNEL32.DLL:GetCurrentThreadId
 KERNEL32.DLL:GetDriveTypeA
 KERNEL32.DLL:GetFileAttributesA
+KERNEL32.DLL:GetFileInformationByHandle
 KERNEL32.DLL:GetFileType
 KERNEL32.DLL:GetHandleInformation
 KERNEL32.DLL:GetLastError

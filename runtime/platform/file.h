@@ -6,7 +6,8 @@
 //
 // Windows backend: CreateFileA, ReadFile, WriteFile, SetFilePointer,
 // CloseHandle, CreateDirectoryA, FindFirstFileA/FindClose,
-// GetFileAttributesA and GetDriveTypeA with the values given here.
+// GetFileAttributesA, GetFileInformationByHandle and GetDriveTypeA with the
+// values given here.
 //
 // POSIX backend: the same observable behaviour.
 // - Every '\' in a path is a separator, so "raspuns\cant.txt" is the file
@@ -86,16 +87,41 @@ enum class SeekOrigin : uint32_t {
   kEnd = 2,
 };
 
+// Which symbolic links an open goes through at the path's last component.
+// POSIX: kNever opens with O_NOFOLLOW, so a link there makes the open fail;
+// kTrusted follows a link only when it belongs to the user this process
+// runs as or to root (the rule the kernel's protected_symlinks applies in
+// sticky folders), by the target text read from that very link, so that a
+// link swapped in meanwhile is never followed; a chain of links is followed
+// link by link under the same rule. Windows: kNever opens with
+// FILE_FLAG_OPEN_REPARSE_POINT and refuses a handle that is a reparse point
+// (a symbolic link, a junction); kTrusted follows as kAny does, as Windows
+// keeps no such rule for links.
+enum class LinkRule {
+  kAny,      // follow every link
+  kNever,    // follow none
+  kTrusted,  // follow only links of this user or root
+};
+
+// What a link at a path's last component is to this process.
+enum class LinkTrust {
+  kNoLink,     // no link there (nothing at all, or no link)
+  kTrusted,    // a link of the user this process runs as, or of root
+  kUntrusted,  // a link of another user
+};
+
 // Drive types below this value mean that no such drive or root exists.
 constexpr uint32_t kFirstExistingDriveType = 2;
 
 // Opens or creates the file at `path` with `access` (kGeneric* and
 // kFileAppendData bits), `share` (kFileShare* bits), `disposition` and
-// `attributes` for a new file. Returns 0 when the platform refuses: a
+// `attributes` for a new file, going through a link at the path's last
+// component as `links` allows. Returns 0 when the platform refuses: a
 // missing file or directory, access denied, a sharing conflict, a
-// directory.
+// directory, a link that `links` does not allow.
 FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
-                          FileDisposition disposition, uint32_t attributes);
+                          FileDisposition disposition, uint32_t attributes,
+                          LinkRule links = LinkRule::kAny);
 
 // Reads up to `count` bytes at the file position into `destination`.
 // Returns the count read: 0 at the end of the file or on failure.
@@ -133,6 +159,12 @@ bool FindFirstEntry(const char* path, FoundEntry* found);
 // regular file nor a directory), or kInvalidFileAttributes when it cannot
 // be had.
 uint32_t QueryPathAttributes(const char* path);
+
+// Tells whether the last component of `path` is a link, and whose. POSIX:
+// a symbolic link, trusted when it belongs to the user this process runs
+// as or to root. Windows: any reparse point (a symbolic link, a junction)
+// is a link, and counts as trusted: Windows keeps no owner rule for them.
+LinkTrust QueryLinkTrust(const char* path);
 
 // Returns the platform's drive type for the root `path`; values below
 // kFirstExistingDriveType mean that there is no such drive or root.

@@ -169,5 +169,63 @@ TEST_F(FilePosixTest, ForeignLocksNeverRefuseAnOpen) {
   close(foreign);
 }
 
+// What `links` lets an open of `path` read; "refused" when it fails.
+std::string ReadUnder(const char* path, LinkRule links,
+                      FileDisposition disposition = FileDisposition::kOpenExisting) {
+  FileHandle file =
+      OpenFileHandle(path, kReadWrite, kFileShareRead, disposition, kFileAttributeNormal, links);
+  if (file == 0) return "refused";
+  char bytes[64];
+  const int32_t got = ReadFromFile(file, bytes, sizeof(bytes));
+  CloseFileHandle(file);
+  return std::string(bytes, static_cast<size_t>(got));
+}
+
+TEST_F(FilePosixTest, LinksAreFollowedOnlyAsTheRuleAllows) {
+  PutFile("target", "secret");
+  ASSERT_EQ(mkdir("sub", 0777), 0);
+  PutFile("sub/near", "near");
+  ASSERT_EQ(symlink("target", "mine"), 0);
+  ASSERT_EQ(symlink("near", "sub/relative"), 0);
+  ASSERT_EQ(symlink("target", "theirs"), 0);
+  ASSERT_EQ(symlink("theirs", "mine_to_theirs"), 0);
+  ASSERT_EQ(symlink("gone", "dangling_theirs"), 0);
+  std::string why_not;
+  if (!GiveLinkToOtherUser("theirs", &why_not) ||
+      !GiveLinkToOtherUser("dangling_theirs", &why_not)) {
+    GTEST_SKIP() << why_not;
+  }
+
+  EXPECT_EQ(QueryLinkTrust("target"), LinkTrust::kNoLink);
+  EXPECT_EQ(QueryLinkTrust("missing"), LinkTrust::kNoLink);
+  EXPECT_EQ(QueryLinkTrust("mine"), LinkTrust::kTrusted);
+  EXPECT_EQ(QueryLinkTrust("theirs"), LinkTrust::kUntrusted);
+  EXPECT_EQ(QueryLinkTrust("dangling_theirs"), LinkTrust::kUntrusted);
+
+  // Plain files open under every rule.
+  for (LinkRule rule : {LinkRule::kAny, LinkRule::kNever, LinkRule::kTrusted}) {
+    EXPECT_EQ(ReadUnder("target", rule), "secret");
+  }
+  EXPECT_EQ(ReadUnder("mine", LinkRule::kAny), "secret");
+  EXPECT_EQ(ReadUnder("theirs", LinkRule::kAny), "secret");
+  EXPECT_EQ(ReadUnder("mine", LinkRule::kNever), "refused");
+  EXPECT_EQ(ReadUnder("mine", LinkRule::kTrusted), "secret");
+  // A relative target counts from the link's folder, as the kernel has it.
+  EXPECT_EQ(ReadUnder("sub\\relative", LinkRule::kTrusted), "near");
+  EXPECT_EQ(ReadUnder("theirs", LinkRule::kTrusted), "refused");
+  // Every link of a chain must be trusted.
+  EXPECT_EQ(ReadUnder("mine_to_theirs", LinkRule::kTrusted), "refused");
+  // A dangling link is never created through unless trusted.
+  EXPECT_EQ(ReadUnder("dangling_theirs", LinkRule::kTrusted, FileDisposition::kOpenAlways),
+            "refused");
+  EXPECT_EQ(ReadUnder("dangling_theirs", LinkRule::kNever, FileDisposition::kCreateAlways),
+            "refused");
+  EXPECT_FALSE(std::filesystem::exists("gone"));
+  ASSERT_EQ(symlink("made", "dangling_mine"), 0);
+  EXPECT_EQ(ReadUnder("dangling_mine", LinkRule::kTrusted, FileDisposition::kOpenAlways), "");
+  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status("made")));
+  EXPECT_EQ(FileContents("target"), "secret");
+}
+
 }  // namespace
 }  // namespace runtime::platform

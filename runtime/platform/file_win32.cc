@@ -73,10 +73,21 @@ bool IsAppender(HANDLE file) {
 }  // namespace
 
 FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
-                          FileDisposition disposition, uint32_t attributes) {
+                          FileDisposition disposition, uint32_t attributes, LinkRule links) {
+  // Opening the reparse point itself never reaches what it points to; a
+  // handle that is one is then given up.
+  if (links == LinkRule::kNever) attributes |= FILE_FLAG_OPEN_REPARSE_POINT;
   HANDLE file = CreateFileA(path, access, share, nullptr, static_cast<DWORD>(disposition),
                             attributes, nullptr);
   if (file == INVALID_HANDLE_VALUE || file == nullptr) return 0;
+  if (links == LinkRule::kNever) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file, &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      CloseHandle(file);
+      return 0;
+    }
+  }
   if ((access & kFileAppendData) != 0 && (access & kGenericWrite) == 0) {
     MutexLock hold(&appenders_lock);
     appenders.push_back(file);
@@ -136,6 +147,14 @@ bool FindFirstEntry(const char* path, FoundEntry* found) {
 }
 
 uint32_t QueryPathAttributes(const char* path) { return GetFileAttributesA(path); }
+
+LinkTrust QueryLinkTrust(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return LinkTrust::kNoLink;
+  }
+  return LinkTrust::kTrusted;
+}
 
 uint32_t QueryDriveType(const char* path) { return GetDriveTypeA(path); }
 

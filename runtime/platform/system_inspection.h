@@ -49,7 +49,7 @@ struct DeviceAccess {
   bool listedInGroup = false;
 };
 
-// Fills `access` for the device at `path`. Returns false when the platform
+// Fills `access` for the device (or folder) at `path`. Returns false when the platform
 // does not keep owners and groups of devices (Windows) or `path` cannot be
 // examined.
 bool DescribeDeviceAccess(const std::string& path, DeviceAccess* access);

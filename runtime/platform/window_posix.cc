@@ -149,6 +149,17 @@ bool IsUtf8(std::string_view bytes) {
   return true;
 }
 
+const char* const kControlNames[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                       "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
+                                       "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                                       "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+
+void AppendHexName(unsigned char code, std::string* out) {
+  char name[8];
+  std::snprintf(name, sizeof(name), "<0x%02X>", code);
+  *out += name;
+}
+
 void WriteAll(const char* bytes, std::size_t size) {
   while (size > 0) {
     ssize_t written = write(STDERR_FILENO, bytes, size);
@@ -231,6 +242,32 @@ std::string TextForDisplay(const char* bytes) {
   return latin1;
 }
 
+std::string TextForTerminal(const char* bytes) {
+  const std::string_view in(bytes);
+  // Where the text is not UTF-8, a terminal may take each byte on its own.
+  const bool utf8 = IsUtf8(in);
+  std::string shown;
+  shown.reserve(in.size());
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    const auto code = static_cast<unsigned char>(in[i]);
+    if (code < 0x20 && code != '\n') {
+      shown += '<';
+      shown += kControlNames[code];
+      shown += '>';
+    } else if (code == 0x7F) {
+      shown += "<DEL>";
+    } else if (!utf8 && code >= 0x80 && code <= 0x9F) {
+      AppendHexName(code, &shown);
+    } else if (utf8 && code == 0xC2 && i + 1 < in.size() &&
+               static_cast<unsigned char>(in[i + 1]) <= 0x9F) {
+      AppendHexName(static_cast<unsigned char>(in[++i]), &shown);
+    } else {
+      shown += in[i];
+    }
+  }
+  return shown;
+}
+
 // This process has no top-level windows of its own on this platform.
 void EnumerateTopLevelWindows(WindowVisitor /*visit*/) {}
 
@@ -262,6 +299,13 @@ int32_t ShowPlatformMessageBox(WindowHandle /*owner*/, const char* text, const c
     if (gtk != nullptr && gtk->init_check(nullptr, nullptr)) {
       return RunDialog(*gtk, text, title, style);
     }
+  }
+  // A terminal acts on control bytes instead of showing them; a file or a
+  // pipe gets the bytes as they are.
+  if (isatty(STDERR_FILENO)) {
+    const std::string shown = TextForTerminal(title) + "\n" + TextForTerminal(text) + "\n";
+    WriteAll(shown.data(), shown.size());
+    return 0;
   }
   WriteAll(title, std::strlen(title));
   WriteAll("\n", 1);

@@ -49,6 +49,16 @@ class FileSizeLimit {
   void (*saved_handler_)(int) = nullptr;
 };
 
+// For tests: a user id that no account has, standing for another user.
+constexpr unsigned kOtherUserId = 4242;
+
+// For tests: gives the link `path` itself (not what it points to) to
+// kOtherUserId, as if another user had planted it. Returns false, with the
+// reason in `why_not`, where that cannot be done: without the right to
+// give files away (POSIX, not root), or on Windows, which keeps no owner
+// rule for links.
+bool GiveLinkToOtherUser(const std::string& path, std::string* why_not);
+
 // For tests: the bytes of the file at `path`; empty when it cannot be read.
 inline std::string FileContents(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -5,6 +5,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -46,6 +48,12 @@ FileSizeLimit::~FileSizeLimit() {
     setrlimit(RLIMIT_FSIZE, &old);
   }
   signal(SIGXFSZ, saved_handler_);
+}
+
+bool GiveLinkToOtherUser(const std::string& path, std::string* why_not) {
+  if (lchown(path.c_str(), kOtherUserId, kOtherUserId) == 0) return true;
+  *why_not = "cannot give " + path + " to another user: " + std::strerror(errno);
+  return false;
 }
 
 }  // namespace runtime::platform

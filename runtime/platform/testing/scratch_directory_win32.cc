@@ -39,4 +39,9 @@ FileSizeLimit::FileSizeLimit(long) {}
 
 FileSizeLimit::~FileSizeLimit() {}
 
+bool GiveLinkToOtherUser(const std::string& path, std::string* why_not) {
+  *why_not = "Windows keeps no owner rule for links (" + path + ")";
+  return false;
+}
+
 }  // namespace runtime::platform
