@@ -58,11 +58,15 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # The C library (and whatever else the programs link) from dpkg-shlibdeps.
+  # The C library (and whatever else the programs link) from dpkg-shlibdeps,
+  # after the libraries they load themselves.
   # GTK 3 is loaded only to show the conflict message, which goes to standard
   # error without it.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libgtk-3-0)
+  # weigh --version and --check load libgcrypt for the program file's
+  # SHA-256 (every Debian system has it: apt needs it).
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS libgcrypt20)
   # The long description; CPack puts the summary line before it.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
       "weigh handles one weighing per start: it reads the serial port name from

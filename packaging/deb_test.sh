@@ -25,6 +25,7 @@ cleanup() {
   [ -n "$sim" ] && kill "$sim" 2>/dev/null && wait "$sim" 2>/dev/null
   # Unmount before removing anything, and never remove across a mount.
   if mountpoint -q "$root/dev/pts" 2>/dev/null; then umount "$root/dev/pts" || true; fi
+  if mountpoint -q "$root/proc" 2>/dev/null; then umount "$root/proc" || true; fi
   if grep -qF " $scratch/" /proc/mounts; then
     echo "deb_test: still mounted under $scratch, left in place"
   else
@@ -47,6 +48,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 check "Version is $version" [ "$(field Version)" = "$version" ]
 check "Architecture is $arch" [ "$(field Architecture)" = "$arch" ]
 check "Depends on the C library" grep -Eq '(^|, )libc6( |,|$)' <<<"$(field Depends)"
+check "Depends on libgcrypt, for the program's SHA-256" grep -Eq '(^|, )libgcrypt20( |,|$)' <<<"$(field Depends)"
 check "Recommends GTK 3" grep -Eq '(^|, )libgtk-3-0( |,|$)' <<<"$(field Recommends)"
 check "does not depend on GTK" bash -c '! grep -q gtk <<<"$1"' _ "$(field Depends)"
 check "a description of more than one line" [ "$(field Description | wc -l)" -gt 1 ]
@@ -110,6 +112,15 @@ check "dpkg records the package as installed" \
   bash -c "chroot '$root' dpkg-query -W -f='\${Status} \${Version}' weigh | grep -qx 'install ok installed $version'"
 
 mkdir "$root/station"
+
+# The installed program names itself: the SHA-256 that sha256sum gives for
+# /usr/bin/weigh, with the library a minimal Debian root has.
+mount -t proc proc "$root/proc"
+in_root /usr/bin/weigh --version >"$scratch/version" 2>&1 || true
+sed 's/^/  /' "$scratch/version"
+check "weigh --version shows the SHA-256 of /usr/bin/weigh" \
+  grep -qx "SHA-256: $(sha256sum "$root/usr/bin/weigh" | cut -d' ' -f1)" "$scratch/version"
+umount "$root/proc"
 run_weigh() { in_root /bin/sh -c 'cd /station && exec /usr/bin/weigh' 2>"$scratch/stderr"; }
 
 # The first run writes Kavrin.inf with COM1 (no such port here) and hands

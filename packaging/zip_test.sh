@@ -85,6 +85,12 @@ if ! WINEPREFIX=$prefix wine --version >/dev/null 2>&1; then
 fi
 run() { timeout 120 "$top/tools/wine-run" "$prefix" ./weigh.exe; }
 
+# weigh.exe from the zip names itself with the digest that sha256sum gives.
+timeout 120 "$top/tools/wine-run" "$prefix" ./weigh.exe --version >"$scratch/version" 2>&1 || true
+tr -d '\r' <"$scratch/version" | sed 's/^/  /'
+check "weigh.exe --version shows the SHA-256 of weigh.exe" \
+  grep -qx "SHA-256: $(sha256sum weigh.exe | cut -d' ' -f1)"$'\r' "$scratch/version"
+
 # The first run finds no Kavrin.inf: it writes COM1 and hands over nothing.
 check "first run exits 0" run
 check "first run writes Kavrin.inf holding COM1" same_bytes Kavrin.inf 'COM1\r\n'

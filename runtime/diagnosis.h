@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "runtime/platform/file_digest.h"
 #include "runtime/platform/system_inspection.h"
 
 namespace runtime {
@@ -15,6 +16,7 @@ using platform::AppendAccess;
 using platform::CreateAccess;
 using platform::DeviceAccess;
 using platform::DeviceHolder;
+using platform::FileDigest;
 using platform::SerialPortEntry;
 
 using platform::CurrentDirectory;
@@ -26,6 +28,7 @@ using platform::ListSerialPorts;
 using platform::ListSerialPortsByName;
 using platform::ProbeAppend;
 using platform::ProbeCreateIn;
+using platform::Sha256OfProgramFile;
 using platform::SystemErrorText;
 
 // Shows `report` to the person who started the program: on its standard

@@ -490,6 +490,7 @@ int RunCheck(std::string* report, const WaitLimits& limits) {
   runtime::StartPorts();
   *report =
       "weigh " + std::string(WEIGH_VERSION) + " --check in " + runtime::CurrentDirectory() + "\n";
+  *report += IdentificationText(runtime::Sha256OfProgramFile());
 
   int status = CHECK_NO_CONFIGURATION;
   std::string why;

@@ -33,6 +33,28 @@ Invocation ParseArguments(const std::vector<std::string>& arguments) {
 
 std::string VersionText() { return std::string("weigh ") + WEIGH_VERSION + "\n"; }
 
+namespace {
+
+// Only a whole digest is shown: a cut or garbled one would name another file.
+bool HasDigest(const runtime::FileDigest& program) {
+  return program.failure.empty() && program.sha256.size() == 64 &&
+         program.sha256.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+}  // namespace
+
+std::string IdentificationText(const runtime::FileDigest& program) {
+  std::string text = "Program file: " + program.path + "\n";
+  if (HasDigest(program)) {
+    text += "SHA-256: " + program.sha256 + "\n";
+  } else {
+    text += "SHA-256: cannot be computed: " +
+            (program.failure.empty() ? std::string("the system gave no digest") : program.failure) +
+            "\n";
+  }
+  return text;
+}
+
 std::string HelpText() {
   return VersionText() +
          "Usage: weigh [--check | --list-ports | --help | --version]\n"
@@ -48,7 +70,8 @@ std::string HelpText() {
          "                a weighing would touch; writes no file\n"
          "  --list-ports  the serial ports present\n"
          "  --help, /?    this text\n"
-         "  --version     the version\n"
+         "  --version     the version, and the SHA-256 of this program's file as\n"
+         "                sha256sum prints it (exit status 1 when it cannot be had)\n"
          "Any other argument beginning with -- is a usage error (exit status 2):\n"
          "nothing is weighed, written or sent.\n"
          "\n"
@@ -82,9 +105,12 @@ int RunCommand(const Invocation& invocation) {
     case Command::kHelp:
       report = HelpText();
       break;
-    case Command::kVersion:
-      report = VersionText();
+    case Command::kVersion: {
+      const runtime::FileDigest program = runtime::Sha256OfProgramFile();
+      report = VersionText() + IdentificationText(program);
+      if (!HasDigest(program)) status = EXIT_NO_DIGEST;
       break;
+    }
     case Command::kListPorts:
       report = PortListText(runtime::ListSerialPorts());
       break;

@@ -37,6 +37,15 @@ Invocation ParseArguments(const std::vector<std::string>& arguments);
 // The program's name and version, one line.
 std::string VersionText();
 
+// The exit status of --version when the program file's SHA-256 cannot be
+// shown.
+constexpr int EXIT_NO_DIGEST = 1;
+
+// What --version shows after the version and --check after its first line:
+// the running program's file and its SHA-256, or a line that says why the
+// digest cannot be shown, never a digest that is not the file's.
+std::string IdentificationText(const runtime::FileDigest& program);
+
 // What --help shows.
 std::string HelpText();
 

@@ -99,6 +99,21 @@ run_expecting() {
   fi
 }
 
+# The SHA-256 of a file, as sha256sum prints it.
+digest_of() { sha256sum "$1" | cut -d' ' -f1; }
+
+# The line names the program file that ran: natively its real path; under
+# Wine the same file on the drive Z: that Wine makes of /.
+program_file_is() {
+  local expected
+  if [ "$mode" = wine ]; then
+    expected="Program file: Z:$(realpath "$weigh" | tr / '\\')"
+  else
+    expected="Program file: $(realpath "$weigh")"
+  fi
+  [ "$1" = "$expected" ] || fail "\"$1\" is not \"$expected\""
+}
+
 # The output holds this fixed text.
 says() { grep -qF -- "$1" "$scratch/out" || fail "the output does not say: $1"; }
 
@@ -128,8 +143,39 @@ case $case_name in
     done
     ;;
   version)
+    # The version, the program file and its SHA-256, which must be what
+    # sha256sum computes from the same file.
     run_expecting 0 0 --version
-    [ "$(cat "$scratch/out")" = "weigh $WEIGH_EXPECTED_VERSION" ] || fail "version: $(cat "$scratch/out")"
+    [ "$(wc -l <"$scratch/out")" -eq 3 ] || fail "not three lines"
+    [ "$(sed -n 1p "$scratch/out")" = "weigh $WEIGH_EXPECTED_VERSION" ] || fail "version: $(cat "$scratch/out")"
+    program_file_is "$(sed -n 2p "$scratch/out")"
+    [ "$(sed -n 3p "$scratch/out")" = "SHA-256: $(digest_of "$weigh")" ] ||
+      fail "the digest is not sha256sum's $(digest_of "$weigh")"
+    ;;
+  version_unreadable_program)
+    # A program file that cannot be read (execute only, and a user who is
+    # not root) gives a line that says why, never a digest; --version then
+    # fails, and --check says the same at its head.
+    cp "$weigh" "$scratch/weigh"
+    chmod 0711 "$scratch/weigh" "$scratch"
+    as_user=()
+    [ "$(id -u)" -eq 0 ] && as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+    # Such a process cannot be traced, which the leak checker needs.
+    export ASAN_OPTIONS=detect_leaks=0
+    for option in --version --check; do
+      status=0
+      timeout 60 "${as_user[@]}" "$scratch/weigh" "$option" >"$scratch/out" 2>"$scratch/err" || status=$?
+      first="weigh $WEIGH_EXPECTED_VERSION"
+      [ "$option" = --check ] && first+=" --check in $(pwd)"
+      [ "$(sed -n 1p "$scratch/out")" = "$first" ] || fail "$option: first line $(sed -n 1p "$scratch/out")"
+      [ "$(sed -n 2p "$scratch/out")" = "Program file: $(realpath "$scratch/weigh")" ] ||
+        fail "$option: no program file"
+      sed -n 3p "$scratch/out" |
+        grep -qx 'SHA-256: cannot be computed: the file cannot be opened: Permission denied (system code 13)' ||
+        fail "$option: no reason in place of the digest"
+      grep -Eq '[0-9a-f]{64}' "$scratch/out" && fail "$option: a digest is shown"
+      [ "$option" = --check ] || [ "$status" -eq 1 ] || fail "--version: exit status $status, expected 1"
+    done
     ;;
   usage_error)
     # A misspelt option sends, weighs and writes nothing, even with a
@@ -176,6 +222,8 @@ case $case_name in
     says "log.txt: missing; a weighing creates it."
     says "raspuns\\cant.txt: no value waiting."
     verdict_is 0
+    program_file_is "$(sed -n 2p "$scratch/out")"
+    [ "$(sed -n 3p "$scratch/out")" = "SHA-256: $(digest_of "$weigh")" ] || fail "no digest at the head"
     ;;
   check_silent)
     start_scale silence

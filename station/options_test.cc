@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace station {
@@ -62,6 +63,32 @@ TEST(OptionsTest, PortListHasOneLineEach) {
             "COM3  (listed by Windows as \\Device\\Serial2)\n"
             "/dev/ttyUSB0  (USB serial adapter)\n");
   EXPECT_EQ(PortListText({}), "No serial ports found.\n");
+}
+
+TEST(OptionsTest, IdentificationShowsOnlyAWholeDigestElseWhyNot) {
+  const std::string hex = "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08";
+  runtime::FileDigest program;
+  program.path = "/usr/bin/weigh";
+  program.sha256 = hex;
+  EXPECT_EQ(IdentificationText(program),
+            "Program file: /usr/bin/weigh\nSHA-256: " + hex + "\n");
+
+  // A failure, and digests that must not be taken for the file's: cut,
+  // garbled, or come with a failure.
+  const std::string reason = "the file cannot be opened: Permission denied (system code 13)";
+  for (const auto& [sha256, failure] : std::vector<std::pair<std::string, std::string>>{
+           {"", reason}, {hex.substr(0, 63), ""}, {hex.substr(1) + "G", ""}, {hex, reason}, {"", ""}}) {
+    program.sha256 = sha256;
+    program.failure = failure;
+    const std::string text = IdentificationText(program);
+    EXPECT_EQ(text.rfind("Program file: /usr/bin/weigh\nSHA-256: cannot be computed: ", 0), 0u)
+        << text;
+    EXPECT_EQ(text.find(hex.substr(8, 40)), std::string::npos) << text;
+    if (!failure.empty()) {
+      EXPECT_NE(text.find(reason), std::string::npos) << text;
+    }
+    EXPECT_EQ(text.back(), '\n');
+  }
 }
 
 }  // namespace

@@ -25,9 +25,19 @@ shift
 #   QueryDosDeviceA, RegOpenKeyExA, RegEnumValueA, RegCloseKey: Windows 2000
 #   Professional. AttachConsole: Windows XP. SystemFunction036 (RtlGenRandom):
 #   Windows XP. msvcrt's _strnicmp: every msvcrt.dll.
-#   GetFileInformationByHandle: Windows XP.
+#   GetFileInformationByHandle: Windows XP. GetModuleFileNameA,
+#   CryptAcquireContextA, CryptCreateHash, CryptHashData, CryptGetHashParam,
+#   CryptDestroyHash, CryptReleaseContext: Windows XP (CALG_SHA_256 with the
+#   PROV_RSA_AES provider from Windows XP SP3 on; the code that uses it
+#   compiles with _WIN32_WINNT=0x0501 and NTDDI_VERSION for XP SP3).
 allowed=$(
   cat <<'LIST'
+ADVAPI32.DLL:CryptAcquireContextA
+ADVAPI32.DLL:CryptCreateHash
+ADVAPI32.DLL:CryptDestroyHash
+ADVAPI32.DLL:CryptGetHashParam
+ADVAPI32.DLL:CryptHashData
+ADVAPI32.DLL:CryptReleaseContext
 ADVAPI32.DLL:RegCloseKey
 ADVAPI32.DLL:RegEnumValueA
 ADVAPI32.DLL:RegOpenKeyExA
@@ -67,6 +77,7 @@ KERNEL32.DLL:GetFileType
 KERNEL32.DLL:GetHandleInformation
 KERNEL32.DLL:GetLastError
 KERNEL32.DLL:GetLocalTime
+KERNEL32.DLL:GetModuleFileNameA
 KERNEL32.DLL:GetModuleHandleA
 KERNEL32.DLL:GetModuleHandleW
 KERNEL32.DLL:GetProcAddress

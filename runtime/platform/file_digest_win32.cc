@@ -1,0 +1,102 @@
+// The CryptoAPI's AES provider hashes: it is the one provider type that
+// knows SHA-256 on Windows XP SP3 and every later Windows.
+#include "runtime/platform/file_digest.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include "runtime/platform/system_inspection.h"
+
+namespace runtime::platform {
+namespace {
+
+constexpr DWORD SHA256_SIZE = 32;
+
+std::string Reason(DWORD code) {
+  return SystemErrorText(static_cast<int32_t>(code)) + " (system code " + std::to_string(code) +
+         ")";
+}
+
+// Releases what the digest acquired, in reverse order.
+struct Resources {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  HCRYPTPROV provider = 0;
+  HCRYPTHASH hash = 0;
+  ~Resources() {
+    if (hash != 0) CryptDestroyHash(hash);
+    if (provider != 0) CryptReleaseContext(provider, 0);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  }
+};
+
+}  // namespace
+
+FileDigest Sha256OfFile(const std::string& path) {
+  FileDigest digest;
+  digest.path = path;
+  Resources held;
+  // Shared for writing and deleting too, so that the program's own file,
+  // which the system holds while it runs, can be read.
+  held.file = CreateFileA(path.c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (held.file == INVALID_HANDLE_VALUE) {
+    digest.failure = "the file cannot be opened: " + Reason(GetLastError());
+    return digest;
+  }
+  if (!CryptAcquireContextA(&held.provider, nullptr, nullptr, PROV_RSA_AES,
+                            CRYPT_VERIFYCONTEXT)) {
+    held.provider = 0;
+    digest.failure = "the system offers no SHA-256 (CryptoAPI AES provider): " +
+                     Reason(GetLastError());
+    return digest;
+  }
+  if (!CryptCreateHash(held.provider, CALG_SHA_256, 0, 0, &held.hash)) {
+    held.hash = 0;
+    digest.failure = "the system offers no SHA-256: " + Reason(GetLastError());
+    return digest;
+  }
+  BYTE buffer[64 * 1024];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(held.file, buffer, sizeof(buffer), &got, nullptr)) {
+      digest.failure = "the file cannot be read: " + Reason(GetLastError());
+      return digest;
+    }
+    if (got == 0) break;
+    if (!CryptHashData(held.hash, buffer, got, 0)) {
+      digest.failure = "the system's SHA-256 failed: " + Reason(GetLastError());
+      return digest;
+    }
+  }
+  BYTE value[SHA256_SIZE];
+  DWORD size = sizeof(value);
+  if (!CryptGetHashParam(held.hash, HP_HASHVAL, value, &size, 0) || size != SHA256_SIZE) {
+    digest.failure = "the system's SHA-256 gave no result: " + Reason(GetLastError());
+    return digest;
+  }
+  static const char kHex[] = "0123456789abcdef";
+  for (BYTE byte : value) {
+    digest.sha256 += kHex[byte >> 4];
+    digest.sha256 += kHex[byte & 15];
+  }
+  return digest;
+}
+
+FileDigest Sha256OfProgramFile() {
+  char name[MAX_PATH + 1];
+  // A name that does not fit is cut off without a terminating zero on
+  // Windows XP: the length then equals the buffer's.
+  const DWORD length = GetModuleFileNameA(nullptr, name, sizeof(name));
+  if (length == 0 || length >= sizeof(name)) {
+    FileDigest digest;
+    digest.path = "(unknown)";
+    digest.failure =
+        "the program's file name cannot be had: " +
+        (length == 0 ? Reason(GetLastError()) : std::string("it is longer than MAX_PATH"));
+    return digest;
+  }
+  return Sha256OfFile(std::string(name, length));
+}
+
+}  // namespace runtime::platform
