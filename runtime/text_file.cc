@@ -240,6 +240,19 @@ void CloseTextFile(ObjectValue value) {
   ReleaseRecord(file_table, value);
 }
 
+int32_t FlushToDisk(ObjectValue value) {
+  TextFile* file = FindFile(value);
+  if (file == nullptr) return 0;
+  bool written = true;
+  if (file->buffer != nullptr && file->mode == WRITE_MODE) {
+    const int32_t pending = file->bufferSize - file->available;
+    written = FlushFileBuffer(file) == pending;
+  }
+  // Flushed even after a failed write: what did get written is worth keeping.
+  const bool flushed = platform::FlushFileToDisk(file->handle);
+  return written && flushed ? 1 : 0;
+}
+
 int32_t FlushFileBuffer(TextFile* file) {
   if (file->mode != WRITE_MODE || file->buffer == nullptr) return 0;
   int32_t written =

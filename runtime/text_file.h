@@ -138,6 +138,12 @@ Text ReadLine(ObjectValue value, int32_t maxLength);
 // text's length plus 2), 0 when no file is open under `value`.
 int32_t WriteLine(ObjectValue value, const Text& text);
 
+// Writes out the buffered bytes of the file under `value`, then has the
+// platform put everything written to it on the disk. Returns non-zero when
+// all of it got there; 0 when a write or the flush failed, or no file is
+// open under `value`.
+int32_t FlushToDisk(ObjectValue value);
+
 // Closes the file under `value`, or every file for AUTO_NUMBER, writing out
 // its buffered bytes first. Does nothing when no file is open under it.
 void CloseTextFile(ObjectValue value);

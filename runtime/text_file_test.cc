@@ -16,6 +16,7 @@
 
 #include "runtime/platform/clock.h"
 #include "runtime/platform/process_control.h"
+#include "runtime/platform/testing/flush_watch.h"
 #include "runtime/platform/testing/scratch_directory.h"
 #include "runtime/platform/testing/test_child.h"
 #include "runtime/program_heap.h"
@@ -446,6 +447,34 @@ TEST_F(TextFileTest, ClosingEverythingWritesEverythingOut) {
   EXPECT_NE(exclusive, 0);
   CloseAllFiles();
   EXPECT_EQ(IsFileOpen(exclusive), 0);
+}
+
+TEST_F(TextFileTest, FlushToDiskWritesTheBufferOutAndSaysWhetherTheDiskHasIt) {
+  const std::string line = Pattern(100);
+  ObjectValue file = CreateTextFile(AUTO_NUMBER, "value");
+  ASSERT_NE(file, 0);
+  WriteLine(file, Text(line));
+  {
+    platform::FlushWatch watch(false);
+    ASSERT_TRUE(watch.ok());
+    EXPECT_NE(FlushToDisk(file), 0);
+    // The buffered bytes went out before the flush, not at the close.
+    const std::vector<platform::SeenFlush> seen = watch.seen();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].size, 102);
+    EXPECT_EQ(FileContents("value"), line + "\r\n");
+  }
+  {
+    platform::FlushWatch watch(true);
+    ASSERT_TRUE(watch.ok());
+    WriteLine(file, "more");
+    EXPECT_EQ(FlushToDisk(file), 0);
+    EXPECT_EQ(watch.seen().size(), 1u);
+  }
+  CloseTextFile(file);
+  EXPECT_EQ(FileContents("value"), line + "\r\nmore\r\n");
+  EXPECT_EQ(FlushToDisk(file), 0);
+  EXPECT_EQ(FlushToDisk(AUTO_NUMBER), 0);
 }
 
 TEST_F(TextFileTest, QueryFileSize) {

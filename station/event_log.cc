@@ -35,6 +35,10 @@ void RecordStage(const Text& newQuantity) {
 
   if (log != 0) {
     runtime::WriteLine(log, line);
+    // On the disk before the value is handed over, so that a power cut never
+    // leaves a handed-over value that the log does not know. A flush that
+    // fails changes nothing else: the line is written as well as it can be.
+    runtime::FlushToDisk(log);
     runtime::CloseTextFile(log);
   } else if (runtime::QueryLinkTrust(Text("log.txt")) == runtime::LinkTrust::kUntrusted) {
     // The line is lost: the operator sees the new value and why.

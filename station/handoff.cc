@@ -47,11 +47,17 @@ bool PlaceNewQuantity(const Text& newQuantity) {
     const runtime::ObjectValue file = runtime::CreateNewTextFile(runtime::AUTO_NUMBER, temporary);
     if (file == 0) continue;
     runtime::WriteLine(file, newQuantity);
+    // The content goes to the disk before the file gets its name: file
+    // systems make a new name durable long before delayed content, and a
+    // power cut in between would leave an empty cant.txt, which the consumer
+    // takes for a value. A flush that fails means the value may not be on
+    // the disk: it is not handed over. The move then flushes the names.
+    const bool flushed = runtime::FlushToDisk(file) != 0;
     runtime::CloseTextFile(file);
     // Writes that failed (a full disk) leave the temporary short, and a
     // short value must not reach the consumer.
     const bool whole =
-        runtime::QueryFileSize(temporary) == runtime::TextLength(newQuantity) + 2;
+        flushed && runtime::QueryFileSize(temporary) == runtime::TextLength(newQuantity) + 2;
     if (whole && runtime::MoveFileWithoutReplacing(temporary, kHandoffFile)) return true;
     runtime::RemoveFile(temporary);
     return false;
@@ -111,6 +117,8 @@ void HandoffStage(const Text& newQuantity) {
     ShowNotWritten(newQuantity);
     return;
   }
+  // A directory made here is flushed into the current folder at once;
+  // otherwise a power cut could take it away with the value flushed into it.
   runtime::MakeDirectory(kHandoffFolder);
   // Anything under the name (a waiting value, a file nobody may read or
   // that the consumer holds without sharing, a directory, a device, a link

@@ -14,6 +14,7 @@
 
 #include "runtime/platform/file.h"
 #include "runtime/platform/process_control.h"
+#include "runtime/platform/testing/flush_watch.h"
 #include "runtime/platform/testing/scratch_directory.h"
 #include "runtime/platform/testing/window_test_support.h"
 #include "runtime/program_heap.h"
@@ -217,6 +218,45 @@ TEST_F(StagesTest, AValueCutShortIsNeverHandedOver) {
   // What fitted of the message under the limit.
   const std::string start = "Eroare\nFisierul raspuns\\cant.txt nu poate fi scris";
   EXPECT_EQ(message.substr(0, start.size()), start);
+}
+
+TEST_F(StagesTest, TheLogLineAndTheValueAreFlushedWholeAndInThatOrder) {
+  runtime::platform::FlushWatch watch(false);
+  ASSERT_TRUE(watch.ok());
+  RecordStage(Text(kStx + "3.25"));
+  HandoffStage(Text(kStx + "3.25"));
+  EXPECT_EQ(FileContents("raspuns/cant.txt"), kStx + "3.25\r\n");
+
+  // The files flushed, with their sizes at the time: the log with its whole
+  // line, then the temporary with the whole value before it got its name.
+  std::vector<std::string> files;
+  for (const runtime::platform::SeenFlush& flush : watch.seen()) {
+    if (flush.directory) continue;
+    files.push_back(std::to_string(flush.size) + " " + flush.name);
+  }
+  const std::string log_size = std::to_string(FileContents("log.txt").size());
+  ASSERT_EQ(files.size(), 2u);
+  // Where the platform can tell names, they must be the log and a temporary.
+  EXPECT_TRUE(Matches(files[0], log_size + " (log\\.txt)?")) << files[0];
+  EXPECT_TRUE(Matches(files[1], "7 (cant-[0-9a-f]{16}\\.tmp)?")) << files[1];
+}
+
+TEST_F(StagesTest, AFailedFlushKeepsTheValueOutAndSaysSoButKeepsTheLogLine) {
+  const std::string quantity = kStx + "6.10";
+  std::string message;
+  {
+    runtime::platform::FlushWatch watch(true);
+    ASSERT_TRUE(watch.ok());
+    RecordStage(Text(quantity));
+    message = MessageShownBy([&quantity] { HandoffStage(Text(quantity)); });
+    EXPECT_GE(watch.seen().size(), 2u);
+  }
+  EXPECT_EQ(message, "Eroare\n" + NotWrittenMessage(quantity));
+  EXPECT_FALSE(std::filesystem::exists("raspuns/cant.txt"));
+  EXPECT_TRUE(std::filesystem::is_empty("raspuns")) << "a temporary file was left behind";
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(Matches(lines[0], kDate + " / Cantitate noua : \x02" + "6\\.10")) << lines[0];
 }
 
 TEST_F(StagesTest, ALinkPlantedUnderAGuessedTemporaryNameIsNotWrittenThrough) {

@@ -5,7 +5,7 @@
 // texts; relative paths resolve against the current directory.
 //
 // Windows backend: CreateFileA, ReadFile, WriteFile, SetFilePointer,
-// CloseHandle, CreateDirectoryA, FindFirstFileA/FindClose,
+// FlushFileBuffers, CloseHandle, CreateDirectoryA, FindFirstFileA/FindClose,
 // GetFileAttributesA, GetFileInformationByHandle and GetDriveTypeA with the
 // values given here.
 //
@@ -136,12 +136,21 @@ int32_t WriteToFile(FileHandle file, const void* bytes, int32_t count);
 // the start of the file fails and leaves the position where it was.
 void MoveFilePosition(FileHandle file, int32_t distance, SeekOrigin origin);
 
+// Puts everything written to `file` on the disk itself before it returns,
+// past every cache that a power cut empties (FlushFileBuffers; fsync on
+// POSIX). Returns false when the platform could not: what was written may
+// then be lost at a power cut. The handle must allow writing.
+bool FlushFileToDisk(FileHandle file);
+
 // Closes the file; its share restrictions end with it.
 void CloseFileHandle(FileHandle file);
 
 // Creates the directory `path` (only its last component). Returns true when
 // it was created; false when it exists already, its parent is missing, the
-// name is not valid or access is denied.
+// name is not valid or access is denied. POSIX: the directory it was created
+// in is then flushed to the disk, so that the new name survives a power cut
+// (NTFS writes it with the journal that the next write-through move
+// flushes).
 bool MakeOneDirectory(const char* path);
 
 // What a directory search found.
@@ -177,9 +186,16 @@ uint32_t QueryDriveType(const char* path);
 // Windows: MoveFileExA with MOVEFILE_WRITE_THROUGH and without
 // MOVEFILE_REPLACE_EXISTING, tried again a few times after a short pause on
 // a sharing or access error (another program may hold `from` for a moment),
-// never on "already exists". POSIX: link() then unlink() of `from`; where
-// the file system refuses hard links, an exclusive create of `to` that the
-// content is copied into.
+// never on "already exists". POSIX: link() then unlink() of `from`, then
+// the directories of both names are flushed to the disk; where the file
+// system refuses hard links, an exclusive create of `to` that the content is
+// copied into and flushed. Either way a true return means that both names
+// are as they now are on the disk too, except where a directory flush failed
+// (the move still happened: `to` holds the whole file, which only a power
+// cut could then take away again).
+//
+// The content itself is not flushed here: flush the file before the move,
+// or a power cut may leave `to` present but empty.
 bool MoveWithoutReplacing(const char* from, const char* to);
 
 // Removes the file `path`. Returns true when it was removed.

@@ -129,6 +129,32 @@ bool ClaimShareMode(int fd, bool readable_fd, bool read, bool write, uint32_t sh
   return false;
 }
 
+bool Fsync(int fd) {
+  int result;
+  do {
+    result = fsync(fd);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
+// The directory that holds `path`'s last component.
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Flushes the entries of `directory` to the disk: a new, moved or removed
+// name is durable only once the directory holding it is, whatever was done
+// for the file's content.
+bool FlushDirectory(const std::string& directory) {
+  const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool flushed = Fsync(fd);
+  close(fd);
+  return flushed;
+}
+
 bool StatPath(const char* path, struct stat* info) {
   std::string name = PosixPath(path);
   return !name.empty() && stat(name.c_str(), info) == 0;
@@ -279,11 +305,18 @@ void MoveFilePosition(FileHandle file, int32_t distance, SeekOrigin origin) {
   lseek(Descriptor(file), distance, origin == SeekOrigin::kEnd ? SEEK_END : SEEK_CUR);
 }
 
+bool FlushFileToDisk(FileHandle file) { return Fsync(Descriptor(file)); }
+
 void CloseFileHandle(FileHandle file) { close(Descriptor(file)); }
 
 bool MakeOneDirectory(const char* path) {
   const std::string name = PosixPath(path);
-  return !name.empty() && mkdir(name.c_str(), 0777) == 0;
+  if (name.empty() || mkdir(name.c_str(), 0777) != 0) return false;
+  // Without this a power cut can take the new directory away again, with
+  // whatever is flushed into it later. Failing here changes nothing: the
+  // directory is there.
+  FlushDirectory(DirectoryOf(name));
+  return true;
 }
 
 bool FindFirstEntry(const char* path, FoundEntry* found) {
@@ -342,10 +375,23 @@ bool CopyIntoNewFile(const std::string& from, const std::string& to) {
     }
   }
   close(source);
+  // The name exists from the create on: the content must reach the disk
+  // before the caller counts the value as handed over.
+  if (copied && !Fsync(target)) copied = false;
   if (close(target) != 0) copied = false;
   // A value cut short must not be handed over.
   if (!copied) unlink(to.c_str());
   return copied;
+}
+
+// Flushes the directories that hold `source` and `target` once both names
+// are as they should stay: one flush makes the new name and the removal of
+// the old one durable together, so a power cut after it leaves neither the
+// target missing nor the source behind.
+void FlushDirectoriesOf(const std::string& source, const std::string& target) {
+  const std::string target_directory = DirectoryOf(target);
+  FlushDirectory(target_directory);
+  if (DirectoryOf(source) != target_directory) FlushDirectory(DirectoryOf(source));
 }
 
 }  // namespace
@@ -355,6 +401,7 @@ bool MoveWithoutReplacing(const char* from, const char* to) {
   const std::string target = PosixPath(to);
   if (link(source.c_str(), target.c_str()) == 0) {
     unlink(source.c_str());
+    FlushDirectoriesOf(source, target);
     return true;
   }
   if (errno == EEXIST) return false;
@@ -364,6 +411,7 @@ bool MoveWithoutReplacing(const char* from, const char* to) {
   }
   if (!CopyIntoNewFile(source, target)) return false;
   unlink(source.c_str());
+  FlushDirectoriesOf(source, target);
   return true;
 }
 

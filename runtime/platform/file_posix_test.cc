@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <string>
 
+#include "runtime/platform/testing/flush_watch.h"
 #include "runtime/platform/testing/scratch_directory.h"
 
 namespace runtime::platform {
@@ -47,6 +48,36 @@ TEST_F(FilePosixTest, BackslashesSeparatePathComponents) {
   FoundEntry found;
   EXPECT_TRUE(FindFirstEntry("raspuns\\cant.txt", &found));
   EXPECT_NE(QueryPathAttributes("raspuns\\inner") & kFileAttributeDirectory, 0u);
+}
+
+TEST_F(FilePosixTest, NewAndMovedNamesAreFlushedWithTheirDirectories) {
+  const std::string scratch = std::filesystem::path(scratch_.path()).filename().string();
+  FlushWatch watch(false);
+  ASSERT_TRUE(watch.ok());
+  ASSERT_TRUE(MakeOneDirectory("raspuns"));
+  EXPECT_FALSE(MakeOneDirectory("raspuns"));
+  PutFile("raspuns/cant-1.tmp", "1\r\n");
+  ASSERT_TRUE(MoveWithoutReplacing("raspuns\\cant-1.tmp", "raspuns\\cant.txt"));
+  PutFile("raspuns/cant-2.tmp", "2\r\n");
+  EXPECT_FALSE(MoveWithoutReplacing("raspuns\\cant-2.tmp", "raspuns\\cant.txt"));
+  ASSERT_TRUE(MakeOneDirectory("other"));
+  ASSERT_TRUE(MoveWithoutReplacing("raspuns\\cant-2.tmp", "other\\moved"));
+
+  // Each directory as it was when flushed: the new name there, and the old
+  // one already gone, so that one flush makes both durable.
+  std::vector<std::string> flushed;
+  for (const SeenFlush& flush : watch.seen()) {
+    EXPECT_TRUE(flush.directory);
+    flushed.push_back(flush.name + ": " + flush.entries);
+  }
+  const std::vector<std::string> expected = {
+      scratch + ": raspuns ",
+      "raspuns: cant.txt ",
+      scratch + ": other raspuns ",
+      "other: moved ",
+      "raspuns: cant.txt ",
+  };
+  EXPECT_EQ(flushed, expected);
 }
 
 TEST_F(FilePosixTest, FifosAreRefusedWithoutWaiting) {

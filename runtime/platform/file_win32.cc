@@ -125,6 +125,8 @@ void MoveFilePosition(FileHandle file, int32_t distance, SeekOrigin origin) {
   SetFilePointer(Win32Handle(file), distance, nullptr, static_cast<DWORD>(origin));
 }
 
+bool FlushFileToDisk(FileHandle file) { return FlushFileBuffers(Win32Handle(file)) != FALSE; }
+
 void CloseFileHandle(FileHandle file) {
   HANDLE handle = Win32Handle(file);
   {
