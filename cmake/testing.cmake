@@ -8,17 +8,8 @@ include(GoogleTest)
 
 if(CMAKE_CROSSCOMPILING AND WIN32)
   set(WEIGH_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix)
-  # The plain `wine` command runs 32-bit programs; 64-bit ones need the
-  # 64-bit loader named explicitly.
-  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-    set(WEIGH_WINE /usr/lib/wine/wine64)
-  else()
-    set(WEIGH_WINE wine)
-  endif()
-  set(WEIGH_WINE_ENV env WEIGH_WINE=${WEIGH_WINE})
   if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
-    set(CMAKE_CROSSCOMPILING_EMULATOR
-        ${WEIGH_WINE_ENV} ${PROJECT_SOURCE_DIR}/tools/wine-run ${WEIGH_WINEPREFIX})
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tools/wine-run ${WEIGH_WINEPREFIX})
   endif()
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
@@ -44,7 +35,7 @@ function(weigh_add_test name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gtest_main)
   if(ARG_SERIAL_LINES AND CMAKE_CROSSCOMPILING AND WIN32)
     set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR
-                 ${WEIGH_WINE_ENV} ${PROJECT_SOURCE_DIR}/tools/wine-com-pairs ${WEIGH_WINEPREFIX})
+                 ${PROJECT_SOURCE_DIR}/tools/wine-com-pairs ${WEIGH_WINEPREFIX})
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                        PROPERTIES TIMEOUT 300 ${ARG_PROPERTIES})

@@ -1,4 +1,5 @@
-# Shared by the scripts: Debian packages and a virtual display.
+# Shared by the scripts: Debian packages, a virtual display and 32-bit
+# programs.
 # Source it; it defines functions only.
 
 # ensure_packages NAME...: installs the Debian packages that are missing
@@ -52,25 +53,7 @@ stop_virtual_display() {
   return 0
 }
 
-# can_run_32bit: true when this machine executes 32-bit x86 programs, which
-# 32-bit Wine is made of. Some virtual machines cannot (their kernel refuses
-# the programs with "Exec format error").
-can_run_32bit() {
-  /usr/lib/wine/wineserver32 --version >/dev/null 2>&1
-}
-
-# choose_windows_build: sets windows_preset and windows_toolchain to the
-# 32-bit build that stations run or, where this machine cannot run 32-bit
-# programs, to the 64-bit build of the same code (installing what that
-# needs), and exports WEIGH_WINE, the Wine loader for it.
-choose_windows_build() {
-  windows_preset=win32
-  windows_toolchain=cmake/mingw-w64-i686.cmake
-  export WEIGH_WINE=wine
-  if ! can_run_32bit; then
-    ensure_packages g++-mingw-w64-x86-64-win32 wine64
-    windows_preset=win64
-    windows_toolchain=cmake/mingw-w64-x86_64.cmake
-    export WEIGH_WINE=/usr/lib/wine/wine64
-  fi
-}
+# ensure_32bit_programs and how_32bit: 32-bit programs here, natively or
+# through qemu-user.
+# shellcheck source=scripts/programs_32bit.sh
+. "$(dirname "${BASH_SOURCE[0]}")/programs_32bit.sh"

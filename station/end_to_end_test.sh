@@ -62,11 +62,10 @@ fail() {
 
 # Runs a Windows program under Wine in the background, its output going
 # straight to the files given (wine-run would keep it until the end).
-# WEIGH_WINE may name another Wine loader, as for wine-run.
 wine_in_background() {
   local out=$1 err=$2
   shift 2
-  WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" "${WEIGH_WINE:-wine}" "$@" \
+  WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine "$@" \
     >"$out" 2>"$err" &
 }
 
@@ -263,10 +262,10 @@ else
   bound_ms=10000 idle_cpu_ms=1000
 fi
 
-# Ends the Wine session of the prefix (its server and background programs).
+# Ends the Wine session of the prefix (its server and background programs,
+# and what the server leaves running).
 end_wine_session() {
-  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-  WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
+  "$(dirname "$wine_run")/wine-end" "$prefix" || true
 }
 
 # The weight of run $1: 0.01, 0.02, ... 1.00, 1.01 ...

@@ -74,10 +74,10 @@ run() {
   sed -i 's/\r$//' "$scratch/out"
 }
 
-# Ends the Wine session of the prefix (its server and background programs).
+# Ends the Wine session of the prefix (its server and background programs,
+# and what the server leaves running).
 end_wine_session() {
-  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-  WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
+  "$(dirname "$wine_run")/wine-end" "$prefix" || true
 }
 
 # Every file of the folder with a checksum of its bytes.
@@ -337,7 +337,7 @@ case $case_name in
     else
       # Windows keeps the machine's ports in the registry.
       key='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
-      WINEPREFIX=$prefix WINEDEBUG=-all "${WEIGH_WINE:-wine}" reg add "$key" /v '\Device\WeighTest' /t REG_SZ \
+      WINEPREFIX=$prefix WINEDEBUG=-all wine reg add "$key" /v '\Device\WeighTest' /t REG_SZ \
         /d COM77 /f >/dev/null 2>&1 || fail "cannot write the registry"
       run_expecting 0 0 --list-ports
       says 'COM77  (listed by Windows as \Device\WeighTest)'
@@ -348,14 +348,14 @@ case $case_name in
       # case's port, and then the list goes.
       start_scale silence
       ports_key='HKLM\Software\Wine\Ports'
-      WINEPREFIX=$prefix WINEDEBUG=-all "${WEIGH_WINE:-wine}" reg add "$ports_key" /v "COM$com" /t REG_SZ \
+      WINEPREFIX=$prefix WINEDEBUG=-all wine reg add "$ports_key" /v "COM$com" /t REG_SZ \
         /d "$device" /f >/dev/null 2>&1 || fail "cannot configure the port"
       end_wine_session
-      trap 'WINEPREFIX=$prefix WINEDEBUG=-all "${WEIGH_WINE:-wine}" reg delete "$ports_key" /v "COM$com" /f \
+      trap 'WINEPREFIX=$prefix WINEDEBUG=-all wine reg delete "$ports_key" /v "COM$com" /f \
         >/dev/null 2>&1; end_wine_session; cleanup' EXIT
       run_expecting 0 0 --list-ports
       grep -q "^COM$com  (listed by Windows" "$scratch/out" || fail "Wine did not list COM$com"
-      WINEPREFIX=$prefix WINEDEBUG=-all "${WEIGH_WINE:-wine}" reg delete "$key" /f >/dev/null 2>&1 || true
+      WINEPREFIX=$prefix WINEDEBUG=-all wine reg delete "$key" /f >/dev/null 2>&1 || true
       run_expecting 0 0 --list-ports
       grep -q "^COM$com  (answers to its name" "$scratch/out" || fail "COM$com not found by its name"
       grep -q "COM77" "$scratch/out" && fail "the registry's list was used"
@@ -367,7 +367,7 @@ case $case_name in
     [ "$mode" = native ] && { echo "skip: the native program always has standard output"; exit 0; }
     [ -n "${DISPLAY:-}" ] || fail "no display for the message box"
     "$wine_run" "$prefix" --boot
-    (WINEPREFIX=$prefix WINEDEBUG=-all exec timeout 120 "${WEIGH_WINE:-wine}" "$weigh" --check >&- 2>&- </dev/null) &
+    (WINEPREFIX=$prefix WINEDEBUG=-all exec timeout 120 wine "$weigh" --check >&- 2>&- </dev/null) &
     pid=$!
     box=""
     for _ in $(seq 300); do
