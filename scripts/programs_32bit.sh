@@ -123,8 +123,11 @@ fetch_qemu_user() {
 
 # qemu_user_in_place: true when the pinned qemu-i386 is in qemu_user_dir.
 qemu_user_in_place() {
-  "$qemu_user_dir/qemu-i386" --version 2>/dev/null | head -n1 |
-    grep -qF "(Debian $qemu_user_version)"
+  # Read whole, not through head: under pipefail, an interpreter that is
+  # still writing when head has gone dies of SIGPIPE and fails the check.
+  local answer
+  answer=$("$qemu_user_dir/qemu-i386" --version 2>/dev/null) || return 1
+  [[ ${answer%%$'\n'*} == *"(Debian $qemu_user_version)"* ]]
 }
 
 # install_qemu_user: puts the pinned qemu-i386 into qemu_user_dir, unless it
