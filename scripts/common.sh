@@ -2,26 +2,9 @@
 # programs.
 # Source it; it defines functions only.
 
-# ensure_packages NAME...: installs the Debian packages that are missing
-# (as root, with the i386 architecture for the :i386 ones).
-ensure_packages() {
-  local missing=() package
-  for package in "$@"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-      missing+=("$package")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  printf '\n== Installing %s\n' "${missing[*]}" >&2
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "$(basename "$0"): these packages are missing and only root can install them: ${missing[*]}" >&2
-    exit 1
-  fi
-  case " ${missing[*]}" in
-    *:i386*) dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386 ;;
-  esac
-  DEBIAN_FRONTEND=noninteractive apt-get update -q
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
-}
+# ensure_packages: see scripts/packages.sh.
+# shellcheck source=scripts/packages.sh
+. "$(dirname "${BASH_SOURCE[0]}")/packages.sh"
 
 # start_virtual_display: starts Xvfb on a free display and exports DISPLAY;
 # stop_virtual_display ends it.
