@@ -39,5 +39,22 @@ TEST(DiagnosisTest, ErrorsAndPortNamesReadAsTheSystemSaysThem) {
   EXPECT_TRUE(device == "\\\\.\\COM3" || device == "/dev/ttyS2") << device;
 }
 
+TEST(DiagnosisTest, OwnerOfThisUsersFilesIsNoOtherUser) {
+  ScratchDirectory scratch;
+  ASSERT_TRUE(scratch.ok());
+  PathOwner owner;
+  EXPECT_FALSE(QueryPathOwner("missing", &owner));
+  PutFile("Kavrin.inf", "COM1\r\n");
+  ASSERT_TRUE(QueryPathOwner("Kavrin.inf", &owner));
+  EXPECT_FALSE(owner.otherUser) << owner.name;
+  EXPECT_FALSE(owner.name.empty());
+  EXPECT_FALSE(owner.isDirectory);
+  EXPECT_LE(owner.links, 1u) << "0 only where the system cannot tell";
+  std::filesystem::create_directory("raspuns");
+  ASSERT_TRUE(QueryPathOwner("raspuns", &owner));
+  EXPECT_TRUE(owner.isDirectory);
+  EXPECT_FALSE(owner.otherUser) << owner.name;
+}
+
 }  // namespace
 }  // namespace runtime::platform
