@@ -49,7 +49,13 @@ TEST(DiagnosisTest, OwnerOfThisUsersFilesIsNoOtherUser) {
   EXPECT_FALSE(owner.otherUser) << owner.name;
   EXPECT_FALSE(owner.name.empty());
   EXPECT_FALSE(owner.isDirectory);
-  EXPECT_LE(owner.links, 1u) << "0 only where the system cannot tell";
+  EXPECT_EQ(owner.links, 1u);
+  std::error_code error;
+  std::filesystem::create_hard_link("Kavrin.inf", "second_name", error);
+  if (!error) {
+    ASSERT_TRUE(QueryPathOwner("Kavrin.inf", &owner));
+    EXPECT_EQ(owner.links, 2u);
+  }
   std::filesystem::create_directory("raspuns");
   ASSERT_TRUE(QueryPathOwner("raspuns", &owner));
   EXPECT_TRUE(owner.isDirectory);
