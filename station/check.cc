@@ -405,19 +405,20 @@ std::string CheckFiles(std::string* report) {
   return warning;
 }
 
-// A name a weighing uses, and what another user who owns it can do.
+// A name a weighing uses, and what another user who owns it can do
+// whatever its mode says, since an owner may change the mode.
 struct StationName {
-  const char* path;
-  const char* shown;
-  const char* power;
+  const char* path;   // as the system takes it
+  const char* shown;  // as the report names it
+  const char* power;  // what its owner can do, after "who"
 };
 
 const StationName kStationNames[] = {
     {".", "This folder", "can delete, replace or add any file in it"},
     {CONFIG_FILE_NAME, CONFIG_FILE_NAME, "can change which port a weighing uses"},
-    {"log.txt", "log.txt", "can rewrite or delete the log"},
+    {"log.txt", "log.txt", "can rewrite the log"},
     {"raspuns", "raspuns", "can delete or replace values before they are taken"},
-    {"raspuns/cant.txt", "raspuns\\cant.txt", "can change or delete the value waiting there"},
+    {"raspuns/cant.txt", "raspuns\\cant.txt", "can change the value waiting there"},
 };
 
 // Names the station's files and folders that belong to a user other than
