@@ -353,9 +353,6 @@ case $case_name in
       says "   $name belongs to user $other,"
     done
     says "who can change which port a weighing uses."
-    says "who can rewrite the log."
-    says "who can delete or replace values before they are taken."
-    says "who can change the value waiting there."
     says "A weighing still goes on."
     grep -q "This folder belongs" "$scratch/out" && fail "this user's folder named as another's"
     grep -q "is sticky" "$scratch/out" && fail "a sticky folder of another user, or one with every name there"
