@@ -17,6 +17,8 @@ using platform::CreateAccess;
 using platform::DeviceAccess;
 using platform::DeviceHolder;
 using platform::FileDigest;
+using platform::PathOwner;
+using platform::ProgramFolderWriters;
 using platform::SerialPortEntry;
 
 using platform::CurrentDirectory;
@@ -28,6 +30,8 @@ using platform::ListSerialPorts;
 using platform::ListSerialPortsByName;
 using platform::ProbeAppend;
 using platform::ProbeCreateIn;
+using platform::QueryPathOwner;
+using platform::QueryProgramFolderWriters;
 using platform::Sha256OfProgramFile;
 using platform::SystemErrorText;
 

@@ -54,7 +54,7 @@ std::string PortList() {
   if (ports.empty()) return "   No serial port was found on this machine.\n";
   std::string text = "   Serial ports present:\n";
   for (const runtime::SerialPortEntry& port : ports) {
-    text += "     " + port.name + "  (" + port.detail + ")\n";
+    text += "     " + VisibleBytes(port.name) + "  (" + VisibleBytes(port.detail) + ")\n";
   }
   return text;
 }
@@ -63,10 +63,37 @@ std::string PortList() {
 struct ConfigStep {
   bool usable = false;
   Text portName;
+  // Why it is not usable, when the verdict needs more than the usual words.
+  std::string why;
 };
+
+// Whether this check may read Kavrin.inf and show its first line. Another
+// user's link, or a file with a second name (a hard link that another user
+// may have made to a file only this user can read), would make the check
+// show what some other file holds.
+bool ConfigurationMayBeShown(ConfigStep* step, std::string* report) {
+  if (runtime::QueryLinkTrust(Text(CONFIG_FILE_NAME)) == runtime::LinkTrust::kUntrusted) {
+    *report +=
+        "1. Kavrin.inf: is a link that another user made (neither this user nor root):\n"
+        "   a weighing takes no port name from it, and this check does not read it.\n";
+    step->why = "Kavrin.inf is another user's link";
+    return false;
+  }
+  runtime::PathOwner owner;
+  if (runtime::QueryPathOwner(CONFIG_FILE_NAME, &owner) && !owner.isDirectory && owner.links > 1) {
+    *report += "1. Kavrin.inf: has " + std::to_string(owner.links) +
+               " names (hard links): it may be another file under a second\n"
+               "   name, so this check does not show what it holds. Put a file of its own in\n"
+               "   its place (copy it, delete it, and give the copy its name).\n";
+    step->why = "Kavrin.inf has more than one name and was not read";
+    return false;
+  }
+  return true;
+}
 
 ConfigStep CheckConfiguration(std::string* report) {
   ConfigStep step;
+  if (!ConfigurationMayBeShown(&step, report)) return step;
   const Text name(CONFIG_FILE_NAME);
   const int64_t size = runtime::QueryFileSize(name);
   *report += "1. Kavrin.inf: ";
@@ -142,9 +169,13 @@ void ExplainOpenFailure(const Text& portName, std::string* report) {
       *report += "   This user may not open it: " + SystemReason(error.systemCode) + ".\n";
       runtime::DeviceAccess access;
       if (!runtime::DescribeDeviceAccess(device, &access)) return;
+      // Names from the user database, shown like every other outside text.
+      access.owner = VisibleBytes(access.owner);
+      access.group = VisibleBytes(access.group);
+      access.user = VisibleBytes(access.user);
       char mode[8];
       std::snprintf(mode, sizeof(mode), "%04o", static_cast<unsigned>(access.mode));
-      *report += "   " + device + " belongs to user " + access.owner + " and group " +
+      *report += "   " + VisibleBytes(device) + " belongs to user " + access.owner + " and group " +
                  access.group + ", mode " + mode + ".\n";
       if ((access.mode & 060) != 060) {
         *report +=
@@ -169,7 +200,7 @@ void ExplainOpenFailure(const Text& portName, std::string* report) {
       const std::vector<runtime::DeviceHolder> holders = runtime::FindDeviceHolders(device);
       for (const runtime::DeviceHolder& holder : holders) {
         *report += "   Held by process " + std::to_string(holder.processId) + " (" +
-                   holder.program + ").\n";
+                   VisibleBytes(holder.program) + ").\n";
       }
       *report += holders.empty()
                      ? "   Close the program that uses the port (a terminal program, another "
@@ -374,6 +405,96 @@ std::string CheckFiles(std::string* report) {
   return warning;
 }
 
+// A name a weighing uses, and what another user who owns it can do
+// whatever its mode says, since an owner may change the mode.
+struct StationName {
+  const char* path;   // as the system takes it
+  const char* shown;  // as the report names it
+  const char* power;  // what its owner can do, after "who"
+};
+
+const StationName kStationNames[] = {
+    {".", "This folder", "can delete, replace or add any file in it"},
+    {CONFIG_FILE_NAME, CONFIG_FILE_NAME, "can change which port a weighing uses"},
+    {"log.txt", "log.txt", "can rewrite the log"},
+    {"raspuns", "raspuns", "can delete or replace values before they are taken"},
+    {"raspuns/cant.txt", "raspuns\\cant.txt", "can change the value waiting there"},
+};
+
+// Names the station's files and folders that belong to a user other than
+// this one or root, and says what that user can do with them; in a folder
+// that others may write though it is sticky, says which names they can take
+// first. Links of another user are told about with the files themselves.
+// Nothing here changes what a weighing does.
+void ReportOtherUsers(std::string* report) {
+  const bool folderTrusted =
+      runtime::QueryLinkTrust(Text("raspuns")) != runtime::LinkTrust::kUntrusted;
+  bool told = false;
+  for (const StationName& name : kStationNames) {
+    const std::string_view path(name.path);
+    if (path.substr(0, 8) == "raspuns/" && !folderTrusted) continue;
+    if (path != "." && runtime::QueryLinkTrust(Text(name.path)) != runtime::LinkTrust::kNoLink) {
+      continue;
+    }
+    runtime::PathOwner owner;
+    if (!runtime::QueryPathOwner(name.path, &owner) || !owner.otherUser) continue;
+    *report += std::string("   ") + name.shown + " belongs to user " + VisibleBytes(owner.name) +
+               ",\n   who " + name.power + ".\n";
+    told = true;
+  }
+  // Folders that others may write: sticky ones keep others from deleting
+  // what is there, not from making a name that is still missing.
+  struct OpenFolder {
+    const char* path;
+    const char* shown;
+    std::vector<const char*> names;
+  };
+  const OpenFolder folders[] = {{".", "This folder", {CONFIG_FILE_NAME, "log.txt", "raspuns"}},
+                                {"raspuns", "raspuns", {"raspuns/cant.txt"}}};
+  for (const OpenFolder& folder : folders) {
+    if (folder.path == std::string_view("raspuns") && !folderTrusted) continue;
+    runtime::PathOwner owner;
+    if (!runtime::QueryPathOwner(folder.path, &owner) || !owner.isDirectory || owner.otherUser ||
+        (owner.mode & 01000) == 0 || (owner.mode & 022) == 0) {
+      continue;
+    }
+    std::string missing;
+    for (const char* name : folder.names) {
+      runtime::PathOwner there;
+      if (runtime::QueryPathOwner(name, &there)) continue;
+      const std::string_view path(name);
+      const std::string_view last = path.substr(path.rfind('/') + 1);
+      missing += (missing.empty() ? "" : ", ") + std::string(last);
+    }
+    if (missing.empty()) continue;
+    *report += std::string("   ") + folder.shown +
+               " is sticky, but other users may write it: they can make\n   " + missing +
+               " before a weighing does.\n";
+    told = true;
+  }
+  if (told) {
+    *report +=
+        "   A weighing still goes on. Let only the station's user and administrators own\n"
+        "   and write these.\n";
+  }
+  switch (runtime::QueryProgramFolderWriters()) {
+    case runtime::ProgramFolderWriters::kOrdinaryUsers:
+      *report +=
+          "   The folder holding this program lets ordinary users add files: a program or\n"
+          "   DLL put there runs for whoever starts programs from it. Let only\n"
+          "   administrators write it.\n";
+      break;
+    case runtime::ProgramFolderWriters::kAdministrators:
+      *report += "   The folder holding this program does not let ordinary users add files.\n";
+      break;
+    case runtime::ProgramFolderWriters::kCannotTell:
+      *report += "   Whether ordinary users may add files to this program's folder: cannot tell.\n";
+      break;
+    case runtime::ProgramFolderWriters::kNotAsked:
+      break;
+  }
+}
+
 const char* const kStatusWords[] = {"a stable weight was read",
                                     "",
                                     "",
@@ -488,8 +609,8 @@ int RunCheck(std::string* report, const WaitLimits& limits) {
   runtime::CreateProgramHeap();
   runtime::StartFiles();
   runtime::StartPorts();
-  *report =
-      "weigh " + std::string(WEIGH_VERSION) + " --check in " + runtime::CurrentDirectory() + "\n";
+  *report = "weigh " + std::string(WEIGH_VERSION) + " --check in " +
+            VisibleBytes(runtime::CurrentDirectory()) + "\n";
   *report += IdentificationText(runtime::Sha256OfProgramFile());
 
   int status = CHECK_NO_CONFIGURATION;
@@ -498,7 +619,7 @@ int RunCheck(std::string* report, const WaitLimits& limits) {
   const ConfigStep config = CheckConfiguration(report);
   if (!config.usable) {
     *report += "2. Port: not tried.\n3. Scale: not asked.\n";
-    why = "a weighing would get no port name from Kavrin.inf";
+    why = config.why.empty() ? "a weighing would get no port name from Kavrin.inf" : config.why;
   } else {
     *report += "2. Port " + VisibleBytes(config.portName.view()) +
                " at 9600 baud, 8 data bits, no parity, 1 stop bit: ";
@@ -520,6 +641,7 @@ int RunCheck(std::string* report, const WaitLimits& limits) {
     }
   }
   const std::string warning = CheckFiles(report);
+  ReportOtherUsers(report);
 
   *report += "Verdict: ";
   if (status == CHECK_STABLE_WEIGHT) {

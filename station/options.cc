@@ -44,7 +44,7 @@ bool HasDigest(const runtime::FileDigest& program) {
 }  // namespace
 
 std::string IdentificationText(const runtime::FileDigest& program) {
-  std::string text = "Program file: " + program.path + "\n";
+  std::string text = "Program file: " + VisibleBytes(program.path) + "\n";
   if (HasDigest(program)) {
     text += "SHA-256: " + program.sha256 + "\n";
   } else {
@@ -85,7 +85,7 @@ std::string HelpText() {
 }
 
 std::string UsageErrorText(const std::string& offending) {
-  return "weigh: unknown or conflicting option " + offending +
+  return "weigh: unknown or conflicting option " + VisibleBytes(offending) +
          " (nothing was done; see weigh --help)\n";
 }
 
@@ -93,7 +93,7 @@ std::string PortListText(const std::vector<runtime::SerialPortEntry>& ports) {
   if (ports.empty()) return "No serial ports found.\n";
   std::string text;
   for (const runtime::SerialPortEntry& port : ports) {
-    text += port.name + "  (" + port.detail + ")\n";
+    text += VisibleBytes(port.name) + "  (" + VisibleBytes(port.detail) + ")\n";
   }
   return text;
 }

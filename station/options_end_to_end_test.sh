@@ -323,6 +323,108 @@ case $case_name in
     says "but a value is waiting"
     verdict_is 0
     ;;
+  check_other_users)
+    # Files and folders of another user, in a folder that everyone may write
+    # (sticky natively): --check names each with its owner and what that
+    # user can do, and changes nothing. Under Wine every Linux user but the
+    # one running it shows as the same account.
+    [ "$(id -u)" -eq 0 ] || { echo "skip: needs root to act as another user"; exit 0; }
+    as_other() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+    other=$(id -nu 65534 2>/dev/null || echo 65534)
+    [ "$mode" = wine ] && other='NT AUTHORITY\ANONYMOUS LOGON'
+    start_scale stable:4.00
+    chmod 0755 "$scratch"
+    chmod 1777 .
+    mkdir -m 1777 raspuns
+    run_expecting 0 1 --check
+    if [ "$mode" = native ]; then
+      says "This folder is sticky, but other users may write it: they can make"
+      says "   log.txt before a weighing does."
+      says "raspuns is sticky, but other users may write it: they can make"
+      says "   cant.txt before a weighing does."
+    fi
+    grep -q "belongs to user" "$scratch/out" && fail "a file of this user named as another's"
+    rmdir raspuns
+    as_other mkdir -m 1777 raspuns
+    as_other sh -c 'printf "old\r\n" >log.txt; printf "\0029.99\r\n" >raspuns/cant.txt'
+    mv Kavrin.inf "$scratch/config" && as_other cp "$scratch/config" Kavrin.inf
+    run_expecting 0 2 --check
+    for name in Kavrin.inf log.txt raspuns 'raspuns\cant.txt'; do
+      says "   $name belongs to user $other,"
+    done
+    says "who can change which port a weighing uses."
+    says "A weighing still goes on."
+    grep -q "This folder belongs" "$scratch/out" && fail "this user's folder named as another's"
+    grep -q "is sticky" "$scratch/out" && fail "a sticky folder of another user, or one with every name there"
+    verdict_is 0
+    chown 65534 .
+    run_expecting 0 3 --check
+    says "This folder belongs to user $other,"
+    if [ "$mode" = wine ]; then
+      # The folder holding the program, which Wine's access list takes
+      # from the Linux permissions.
+      mkdir "$scratch/program"
+      cp "$weigh" "$scratch/program/"
+      weigh="$scratch/program/$(basename "$weigh")"
+      chmod 0777 "$scratch/program"
+      run_expecting 0 4 --check
+      says "The folder holding this program lets ordinary users add files"
+      chmod 0755 "$scratch/program"
+      run_expecting 0 5 --check
+      says "The folder holding this program does not let ordinary users add files."
+    fi
+    ;;
+  check_foreign_config)
+    # Kavrin.inf as another user's link (natively), or as a second name of
+    # a file only root may read: --check neither reads nor shows what it
+    # leads to.
+    printf 'SECRET-FIRST-LINE\n' >"$scratch/secret"
+    chmod 0600 "$scratch/secret"
+    if [ "$mode" = native ] && [ "$(id -u)" -eq 0 ]; then
+      chmod 0755 "$scratch"
+      chmod 1777 .
+      setpriv --reuid=65534 --regid=65534 --clear-groups ln -s "$scratch/secret" Kavrin.inf
+      run_expecting 3 0 --check
+      says "1. Kavrin.inf: is a link that another user made"
+      grep -q SECRET "$scratch/out" && fail "another user's link was read"
+      verdict_is 3
+      rm Kavrin.inf
+    fi
+    # Another user can make such a name where fs.protected_hardlinks is 0
+    # (on Windows, where Windows does not ask for write access).
+    ln "$scratch/secret" Kavrin.inf
+    run_expecting 3 0 --check
+    says "1. Kavrin.inf: has 2 names (hard links)"
+    grep -q SECRET "$scratch/out" && fail "a file with a second name was read"
+    verdict_is 3
+    ;;
+  check_escapes)
+    # Outside texts reach the terminal with their control bytes named: a
+    # misspelt option, and natively the folder's name, the program's path
+    # and the name of a process that holds the port (Windows names hold no
+    # control bytes).
+    run_expecting 2 0 $'--x\033[2J'
+    says "--x<ESC>[2J"
+    grep -q $'\033' "$scratch/out" && fail "an escape byte reached the output"
+    [ "$mode" = wine ] && { echo "ok [$mode] $case_name (the option only)"; exit 0; }
+    folder=$'\033]0;owned\a'
+    mkdir -p "$folder"
+    cp "$weigh" "$folder/weigh"
+    holder=$'w\033[1m'
+    cp "$weigh" "$scratch/$holder"
+    cd "$folder"
+    weigh="$PWD/weigh"
+    start_scale silence
+    (exec "$scratch/$holder" 2>/dev/null) &
+    holder_pid=$!
+    sleep 0.5
+    run_expecting 4 1 --check
+    says "--check in $scratch/run/<ESC>]0;owned<BEL>"
+    says "Program file: $scratch/run/<ESC>]0;owned<BEL>/weigh"
+    says "Held by process $holder_pid (w<ESC>[1m)"
+    grep -q $'[\033\a]' "$scratch/out" && fail "a control byte reached the output"
+    verdict_is 4
+    ;;
   list_ports)
     run_expecting 0 0 --list-ports
     if [ "$mode" = native ]; then

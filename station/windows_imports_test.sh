@@ -30,14 +30,29 @@ shift
 #   CryptDestroyHash, CryptReleaseContext: Windows XP (CALG_SHA_256 with the
 #   PROV_RSA_AES provider from Windows XP SP3 on; the code that uses it
 #   compiles with _WIN32_WINNT=0x0501 and NTDDI_VERSION for XP SP3).
+#   For --check's account of owners and of the program folder's access list:
+#   GetFileSecurityW, GetSecurityDescriptorOwner, GetSecurityDescriptorDacl,
+#   GetAce, LookupAccountSidA, ConvertSidToStringSidA, OpenProcessToken,
+#   GetTokenInformation, EqualSid, IsWellKnownSid, GetModuleFileNameW:
+#   Windows XP.
 allowed=$(
   cat <<'LIST'
+ADVAPI32.DLL:ConvertSidToStringSidA
 ADVAPI32.DLL:CryptAcquireContextA
 ADVAPI32.DLL:CryptCreateHash
 ADVAPI32.DLL:CryptDestroyHash
 ADVAPI32.DLL:CryptGetHashParam
 ADVAPI32.DLL:CryptHashData
 ADVAPI32.DLL:CryptReleaseContext
+ADVAPI32.DLL:EqualSid
+ADVAPI32.DLL:GetAce
+ADVAPI32.DLL:GetFileSecurityW
+ADVAPI32.DLL:GetSecurityDescriptorDacl
+ADVAPI32.DLL:GetSecurityDescriptorOwner
+ADVAPI32.DLL:GetTokenInformation
+ADVAPI32.DLL:IsWellKnownSid
+ADVAPI32.DLL:LookupAccountSidA
+ADVAPI32.DLL:OpenProcessToken
 ADVAPI32.DLL:RegCloseKey
 ADVAPI32.DLL:RegEnumValueA
 ADVAPI32.DLL:RegOpenKeyExA
@@ -78,6 +93,7 @@ KERNEL32.DLL:GetHandleInformation
 KERNEL32.DLL:GetLastError
 KERNEL32.DLL:GetLocalTime
 KERNEL32.DLL:GetModuleFileNameA
+KERNEL32.DLL:GetModuleFileNameW
 KERNEL32.DLL:GetModuleHandleA
 KERNEL32.DLL:GetModuleHandleW
 KERNEL32.DLL:GetProcAddress

@@ -90,6 +90,41 @@ enum class CreateAccess { kAllowed, kRefused, kUnknown };
 // there unless the directory is read-only.
 CreateAccess ProbeCreateIn(const char* path);
 
+// Who owns a name in the file system, seen at the name itself: a symbolic
+// link there is not followed.
+struct PathOwner {
+  // The owner's user name; its number when it has none. Windows: the
+  // account as DOMAIN\name, or its SID when the account has no name.
+  std::string name;
+  // The owner is neither the user this process runs as nor root (Windows:
+  // nor the Administrators group nor the system account).
+  bool otherUser = false;
+  // How many names (hard links) a file has; 0 when the system cannot tell.
+  uint32_t links = 0;
+  // The permission bits (the sticky bit is 01000); 0 on Windows.
+  uint32_t mode = 0;
+  bool isDirectory = false;
+};
+
+// Fills `owner` for the name `path`. Returns false when nothing has that
+// name or the system cannot tell who owns it (Windows under a system that
+// keeps no owners, such as a FAT volume).
+bool QueryPathOwner(const char* path, PathOwner* owner);
+
+// Who may add files to the folder that holds this program's file.
+enum class ProgramFolderWriters {
+  kAdministrators,  // only administrators and the accounts named in it
+  kOrdinaryUsers,   // Users, Authenticated Users, Everyone or Interactive may
+  kCannotTell,      // the system gave no answer that can be read
+  kNotAsked,        // POSIX: not examined (programs live in system folders)
+};
+
+// Windows: reads the access list of the folder holding this program (its
+// own entries, not those only inherited by what is made in it) and tells
+// whether one of the groups every signed-in user belongs to may add files
+// there, so that a program or DLL can be planted beside it.
+ProgramFolderWriters QueryProgramFolderWriters();
+
 // The current directory, in the platform's own form; empty when unknown.
 std::string CurrentDirectory();
 

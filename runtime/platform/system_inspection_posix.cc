@@ -63,6 +63,22 @@ bool StartsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
+// The name of user `uid`, or its number when the user database has none.
+std::string UserName(uid_t uid) {
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+  for (;;) {
+    passwd entry;
+    passwd* found = nullptr;
+    const int error = getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found);
+    if (error == ERANGE && buffer.size() < (1u << 20)) {
+      buffer.resize(buffer.size() * 2);
+      continue;
+    }
+    return found != nullptr ? std::string(found->pw_name) : std::to_string(uid);
+  }
+}
+
 }  // namespace
 
 std::vector<SerialPortEntry> ListSerialPortsUnder(const std::string& dev,
@@ -180,6 +196,20 @@ AppendAccess ProbeAppend(const char* path, int32_t* systemCode) {
 CreateAccess ProbeCreateIn(const char* path) {
   return access(path, W_OK | X_OK) == 0 ? CreateAccess::kAllowed : CreateAccess::kRefused;
 }
+
+bool QueryPathOwner(const char* path, PathOwner* owner) {
+  *owner = PathOwner();
+  struct stat info;
+  if (lstat(path, &info) != 0) return false;
+  owner->name = UserName(info.st_uid);
+  owner->otherUser = info.st_uid != geteuid() && info.st_uid != 0;
+  owner->links = static_cast<uint32_t>(info.st_nlink);
+  owner->mode = info.st_mode & 07777;
+  owner->isDirectory = S_ISDIR(info.st_mode);
+  return true;
+}
+
+ProgramFolderWriters QueryProgramFolderWriters() { return ProgramFolderWriters::kNotAsked; }
 
 std::string CurrentDirectory() {
   char path[PATH_MAX];

@@ -1,6 +1,7 @@
 #include "runtime/platform/system_inspection_posix.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -117,6 +118,42 @@ TEST_F(DiagnosisPosixTest, AppendingIsProbedWithoutChange) {
   EXPECT_EQ(ProbeCreateIn("."), CreateAccess::kAllowed);
   EXPECT_EQ(ProbeCreateIn("missing"), CreateAccess::kRefused);
   EXPECT_EQ(CurrentDirectory(), fs::current_path().string());
+}
+
+TEST_F(DiagnosisPosixTest, OwnersAreTakenFromTheNameItselfAndNamedOrNumbered) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give files to other users";
+  const passwd* nobody = getpwuid(65534);
+  ASSERT_NE(nobody, nullptr);
+  const std::string nobodyName = nobody->pw_name;
+  PutFile("theirs", "x");
+  ASSERT_EQ(chown("theirs", 65534, 65534), 0);
+  PathOwner owner;
+  ASSERT_TRUE(QueryPathOwner("theirs", &owner));
+  EXPECT_TRUE(owner.otherUser);
+  EXPECT_EQ(owner.name, nobodyName);
+  EXPECT_EQ(owner.links, 1u);
+  // A user the user database does not know is shown by number.
+  ASSERT_EQ(getpwuid(54321), nullptr);
+  ASSERT_EQ(chown("theirs", 54321, 54321), 0);
+  ASSERT_TRUE(QueryPathOwner("theirs", &owner));
+  EXPECT_EQ(owner.name, "54321");
+  // This user's link to another user's file is this user's, and the other
+  // user's link to this user's file is theirs.
+  ASSERT_EQ(symlink("theirs", "my_link"), 0);
+  ASSERT_TRUE(QueryPathOwner("my_link", &owner));
+  EXPECT_FALSE(owner.otherUser);
+  PutFile("mine", "x");
+  ASSERT_EQ(symlink("mine", "their_link"), 0);
+  ASSERT_EQ(lchown("their_link", 65534, 65534), 0);
+  ASSERT_TRUE(QueryPathOwner("their_link", &owner));
+  EXPECT_TRUE(owner.otherUser);
+  EXPECT_EQ(owner.name, nobodyName);
+  fs::create_directory("shared");
+  ASSERT_EQ(chmod("shared", 01777), 0);
+  ASSERT_TRUE(QueryPathOwner("shared", &owner));
+  EXPECT_TRUE(owner.isDirectory);
+  EXPECT_EQ(owner.mode, 01777u);
+  EXPECT_EQ(QueryProgramFolderWriters(), ProgramFolderWriters::kNotAsked);
 }
 
 }  // namespace

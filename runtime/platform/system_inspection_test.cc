@@ -39,5 +39,28 @@ TEST(DiagnosisTest, ErrorsAndPortNamesReadAsTheSystemSaysThem) {
   EXPECT_TRUE(device == "\\\\.\\COM3" || device == "/dev/ttyS2") << device;
 }
 
+TEST(DiagnosisTest, OwnerOfThisUsersFilesIsNoOtherUser) {
+  ScratchDirectory scratch;
+  ASSERT_TRUE(scratch.ok());
+  PathOwner owner;
+  EXPECT_FALSE(QueryPathOwner("missing", &owner));
+  PutFile("Kavrin.inf", "COM1\r\n");
+  ASSERT_TRUE(QueryPathOwner("Kavrin.inf", &owner));
+  EXPECT_FALSE(owner.otherUser) << owner.name;
+  EXPECT_FALSE(owner.name.empty());
+  EXPECT_FALSE(owner.isDirectory);
+  EXPECT_EQ(owner.links, 1u);
+  std::error_code error;
+  std::filesystem::create_hard_link("Kavrin.inf", "second_name", error);
+  if (!error) {
+    ASSERT_TRUE(QueryPathOwner("Kavrin.inf", &owner));
+    EXPECT_EQ(owner.links, 2u);
+  }
+  std::filesystem::create_directory("raspuns");
+  ASSERT_TRUE(QueryPathOwner("raspuns", &owner));
+  EXPECT_TRUE(owner.isDirectory);
+  EXPECT_FALSE(owner.otherUser) << owner.name;
+}
+
 }  // namespace
 }  // namespace runtime::platform

@@ -1,8 +1,11 @@
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "runtime/platform/system_inspection.h"
 
@@ -22,7 +25,137 @@ void SortByPortNumber(std::vector<SerialPortEntry>* ports) {
                    });
 }
 
+// The security descriptor parts `what` of the file or folder `path`
+// (GetFileSecurityW, so that any name can be examined); empty when the
+// system gives none.
+std::vector<BYTE> FileSecurity(const std::wstring& path, SECURITY_INFORMATION what) {
+  std::vector<BYTE> descriptor(512);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    DWORD needed = 0;
+    if (GetFileSecurityW(path.c_str(), what, descriptor.data(),
+                         static_cast<DWORD>(descriptor.size()), &needed)) {
+      return descriptor;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= descriptor.size()) break;
+    descriptor.resize(needed);
+  }
+  return {};
+}
+
+std::wstring WidePath(const char* path) {
+  const int length = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path, -1, &wide[0], length);
+  wide.resize(static_cast<size_t>(length - 1));
+  return wide;
+}
+
+// The account `sid` as DOMAIN\name, or its SID text when it has no name.
+std::string AccountName(PSID sid) {
+  char name[256];
+  char domain[256];
+  DWORD nameLength = sizeof(name);
+  DWORD domainLength = sizeof(domain);
+  SID_NAME_USE use;
+  if (LookupAccountSidA(nullptr, sid, name, &nameLength, domain, &domainLength, &use)) {
+    return domainLength > 0 ? std::string(domain) + "\\" + name : std::string(name);
+  }
+  char* text = nullptr;
+  if (!ConvertSidToStringSidA(sid, &text)) return "an account without a name";
+  std::string result(text);
+  LocalFree(text);
+  return result;
+}
+
+// Whether `sid` is the account this process runs as.
+bool IsOwnAccount(PSID sid) {
+  HANDLE token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  BYTE buffer[256];
+  DWORD length = 0;
+  bool own = false;
+  if (GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &length)) {
+    own = EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, sid) != FALSE;
+  }
+  CloseHandle(token);
+  return own;
+}
+
+// The groups that every signed-in user is a member of.
+bool IsEveryUsersGroup(PSID sid) {
+  return IsWellKnownSid(sid, WinBuiltinUsersSid) || IsWellKnownSid(sid, WinAuthenticatedUserSid) ||
+         IsWellKnownSid(sid, WinWorldSid) || IsWellKnownSid(sid, WinInteractiveSid);
+}
+
 }  // namespace
+
+bool QueryPathOwner(const char* path, PathOwner* owner) {
+  *owner = PathOwner();
+  std::vector<BYTE> descriptor = FileSecurity(WidePath(path), OWNER_SECURITY_INFORMATION);
+  PSID sid = nullptr;
+  BOOL defaulted = FALSE;
+  if (descriptor.empty() || !GetSecurityDescriptorOwner(descriptor.data(), &sid, &defaulted) ||
+      sid == nullptr) {
+    return false;
+  }
+  owner->name = AccountName(sid);
+  owner->otherUser = !IsOwnAccount(sid) && !IsWellKnownSid(sid, WinBuiltinAdministratorsSid) &&
+                     !IsWellKnownSid(sid, WinLocalSystemSid);
+  const DWORD attributes = GetFileAttributesA(path);
+  owner->isDirectory =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  // The names of the file itself, not of what a link there leads to; an
+  // open for attributes only disturbs no other program's use of it.
+  HANDLE file = CreateFileA(
+      path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileInformationByHandle(file, &information)) owner->links = information.nNumberOfLinks;
+    CloseHandle(file);
+  }
+  return true;
+}
+
+ProgramFolderWriters QueryProgramFolderWriters() {
+  std::vector<wchar_t> name(32768);
+  const DWORD length = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+  if (length == 0 || length >= name.size()) return ProgramFolderWriters::kCannotTell;
+  std::wstring folder(name.data(), length);
+  const size_t slash = folder.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return ProgramFolderWriters::kCannotTell;
+  folder.resize(slash + 1);
+  std::vector<BYTE> descriptor = FileSecurity(folder, DACL_SECURITY_INFORMATION);
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL list = nullptr;
+  if (descriptor.empty() ||
+      !GetSecurityDescriptorDacl(descriptor.data(), &present, &list, &defaulted)) {
+    return ProgramFolderWriters::kCannotTell;
+  }
+  // No access list at all lets everybody do everything.
+  if (!present || list == nullptr) return ProgramFolderWriters::kOrdinaryUsers;
+  constexpr ACCESS_MASK kAddFile = FILE_ADD_FILE | GENERIC_WRITE | GENERIC_ALL;
+  for (DWORD index = 0; index < list->AceCount; ++index) {
+    void* entry = nullptr;
+    if (!GetAce(list, index, &entry)) return ProgramFolderWriters::kCannotTell;
+    const ACE_HEADER* header = static_cast<const ACE_HEADER*>(entry);
+    if (header->AceFlags & INHERIT_ONLY_ACE) continue;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE && header->AceType != ACCESS_DENIED_ACE_TYPE) {
+      continue;
+    }
+    // Allowed and denied entries share their layout.
+    const ACCESS_ALLOWED_ACE* ace = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+    PSID sid = const_cast<DWORD*>(&ace->SidStart);
+    if ((ace->Mask & kAddFile) == 0 || !IsEveryUsersGroup(sid)) continue;
+    // Entries are in the order the system checks them: a denial seen
+    // first holds for every user in the group.
+    return header->AceType == ACCESS_ALLOWED_ACE_TYPE ? ProgramFolderWriters::kOrdinaryUsers
+                                                      : ProgramFolderWriters::kAdministrators;
+  }
+  return ProgramFolderWriters::kAdministrators;
+}
 
 std::vector<SerialPortEntry> ListRegisteredSerialPorts() {
   std::vector<SerialPortEntry> ports;
