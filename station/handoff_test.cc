@@ -429,7 +429,7 @@ TEST_F(StagesTest, AHandoffFolderOfAnotherUserIsNotUsed) {
 
   // This user's link to a link of another user: every link on the way
   // counts, not only the one under the name.
-  std::filesystem::remove("raspuns");
+  std::filesystem::remove_all("raspuns");
   std::filesystem::create_directory("secret");
   if (!MakeLink("secret", "hop", &why_not) || !MakeLink("hop", "raspuns", &why_not) ||
       !runtime::platform::GiveLinkToOtherUser("hop", &why_not)) {
