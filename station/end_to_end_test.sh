@@ -167,6 +167,8 @@ expect_message() {
 }
 attention='\n!ATENTIE! - NU SE CALCULEAZA - !ATENTIE!\nCantitate Noua NETRATATA : '
 not_written="Fisierul raspuns\\\\cant.txt nu poate fi scris$attention"
+# The message of a run whose line did not get into log.txt.
+log_lost="Fisierul log.txt nu poate fi scris\\nCantitate noua : "
 
 # Makes $weigh run as the user nobody (root may write anything, so a file
 # that root cannot use needs another user); the scratch folder and the
@@ -475,9 +477,11 @@ case $case_name in
     expect_log "old entry${date_pattern}Cantitate noua : ${STX}2\.50"
     ;;
   log_cannot_be_opened)
+    # The line is lost: the operator is told, and the value still handed over.
     mkdir log.txt
     start_scale stable:4.75
-    run_weigh
+    run_weigh box
+    expect_message "$launched" "${log_lost}\0024.75"
     expect_bytes raspuns/cant.txt '\0024.75\r\n'
     ;;
   handoff_folder_is_a_file)
@@ -694,7 +698,7 @@ case $case_name in
     [ "$(cat "$scratch/full.status")" -eq 0 ] || fail "exit code $(cat "$scratch/full.status")"
     [ ! -e raspuns/cant.txt ] || fail "a value was handed over: $(od -c raspuns/cant.txt | head -2)"
     expect_no_temporaries
-    printf "Eroare\n${not_written}\0026.60\n" >"$scratch/expected.message"
+    printf "Eroare\n${log_lost}\0026.60\nEroare\n${not_written}\0026.60\n" >"$scratch/expected.message"
     cmp -s "$scratch/full.err" "$scratch/expected.message" ||
       fail "the message differs: $(LC_ALL=C sed -n 'l 0' "$scratch/full.err" | head -3)"
     ;;
@@ -815,7 +819,8 @@ case $case_name in
   log_on_full_disk)
     ln -s /dev/full log.txt
     start_scale stable:3.33
-    run_weigh
+    run_weigh box
+    expect_message "$launched" "${log_lost}\0023.33"
     [ -L log.txt ] || fail "log.txt is no longer the link to /dev/full"
     expect_bytes raspuns/cant.txt '\0023.33\r\n'
     report "handed_over=1 lost=0"
