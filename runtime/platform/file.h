@@ -174,10 +174,10 @@ FileHandle OpenFileIn(FolderHandle folder, const char* name, uint32_t access, ui
                       FileDisposition disposition, uint32_t attributes, LinkRule links,
                       bool one_name);
 
-// What is the entry `name` of `folder`, a link not followed: its attributes
-// as QueryPathAttributes gives them, a link counting as kFileAttributeDevice
-// (neither a file nor a folder), or kInvalidFileAttributes when there is
-// nothing.
+// What is the entry `name` of `folder`, a link not followed: exactly one of
+// kFileAttributeDirectory, kFileAttributeNormal (a file) and
+// kFileAttributeDevice (anything else, a link or reparse point included), or
+// kInvalidFileAttributes when there is nothing.
 uint32_t QueryEntryAttributesIn(FolderHandle folder, const char* name);
 
 // MoveWithoutReplacing for two entries of the held `folder`. POSIX:

@@ -327,6 +327,9 @@ TEST_F(FileTest, AHeldFolderKeepsItsEntriesWhateverHappensToItsName) {
   // held folder; elsewhere the held one goes along with its new name.
   std::error_code refused;
   std::filesystem::rename("raspuns", "moved", refused);
+  if (PathsHaveDriveLetters()) {
+    EXPECT_TRUE(refused) << "Windows let a held folder be moved";
+  }
   const std::string home = refused ? "raspuns" : "moved";
   if (!refused) std::filesystem::create_directory("raspuns");
   const FileHandle file = OpenFileIn(held, "new.tmp", kReadWrite, kFileShareRead,
@@ -340,7 +343,9 @@ TEST_F(FileTest, AHeldFolderKeepsItsEntriesWhateverHappensToItsName) {
   PutFile(home + "/other.tmp", "later\r\n");
   EXPECT_FALSE(MoveWithoutReplacingIn(held, "other.tmp", "cant.txt"));
   EXPECT_EQ(FileContents(home + "/cant.txt"), "value\r\n");
-  if (!refused) EXPECT_TRUE(std::filesystem::is_empty("raspuns"));
+  if (!refused) {
+    EXPECT_TRUE(std::filesystem::is_empty("raspuns"));
+  }
   EXPECT_EQ(QueryEntryAttributesIn(held, "cant.txt"), kFileAttributeNormal);
   EXPECT_TRUE(RemoveFileIn(held, "cant.txt"));
   EXPECT_EQ(QueryEntryAttributesIn(held, "cant.txt"), kInvalidFileAttributes);

@@ -216,8 +216,10 @@ uint32_t QueryEntryAttributesIn(FolderHandle folder, const char* name) {
   const DWORD attributes = GetFileAttributesA((Folder(folder)->prefix + name).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return kInvalidFileAttributes;
   // A reparse point is neither a file nor a folder to the caller.
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return kFileAttributeDevice;
-  return attributes;
+  if (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) {
+    return kFileAttributeDevice;
+  }
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? kFileAttributeDirectory : kFileAttributeNormal;
 }
 
 bool MoveWithoutReplacingIn(FolderHandle folder, const char* from, const char* to) {
