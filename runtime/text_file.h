@@ -75,8 +75,7 @@ FolderHandle HoldCurrentFolder();
 // when they are this user's or root's, and the folder must be too (see
 // platform::HoldFolderIn). Returns 0, with the reason in `outcome`, when it
 // is not held.
-FolderHandle HoldFolder(FolderHandle parent, const Text& name, bool create,
-                        FolderOutcome* outcome);
+FolderHandle HoldFolder(FolderHandle parent, const Text& name, bool create, FolderOutcome* outcome);
 
 // Lets go of a held folder; 0 is ignored.
 void ReleaseFolder(FolderHandle folder);

@@ -59,8 +59,8 @@ bool PlaceNewQuantity(runtime::FolderHandle folder, const Text& newQuantity) {
     const bool flushed = runtime::FlushToDisk(file) != 0;
     // Writes that failed (a full disk) leave the temporary short, and a
     // short value must not reach the consumer.
-    const bool whole = flushed && runtime::QueryOpenFileSize(file) ==
-                                      runtime::TextLength(newQuantity) + 2;
+    const bool whole =
+        flushed && runtime::QueryOpenFileSize(file) == runtime::TextLength(newQuantity) + 2;
     runtime::CloseTextFile(file);
     if (whole && runtime::MoveFileWithoutReplacing(folder, temporary, kHandoffEntry)) return true;
     runtime::RemoveFile(folder, temporary);

@@ -252,8 +252,8 @@ int WalkTrusted(int from, const std::string& path, int* hops, bool* untrusted) {
       errno = ELOOP;
       return -1;
     }
-    const int reached = WalkTrusted(current, std::string(text, static_cast<size_t>(length)), hops,
-                                    untrusted);
+    const int reached =
+        WalkTrusted(current, std::string(text, static_cast<size_t>(length)), hops, untrusted);
     const int error = errno;
     close(current);
     if (reached < 0) {

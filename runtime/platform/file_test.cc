@@ -332,9 +332,9 @@ TEST_F(FileTest, AHeldFolderKeepsItsEntriesWhateverHappensToItsName) {
   }
   const std::string home = refused ? "raspuns" : "moved";
   if (!refused) std::filesystem::create_directory("raspuns");
-  const FileHandle file = OpenFileIn(held, "new.tmp", kReadWrite, kFileShareRead,
-                                     FileDisposition::kCreateNew, kFileAttributeNormal,
-                                     LinkRule::kNever, false);
+  const FileHandle file =
+      OpenFileIn(held, "new.tmp", kReadWrite, kFileShareRead, FileDisposition::kCreateNew,
+                 kFileAttributeNormal, LinkRule::kNever, false);
   ASSERT_NE(file, 0);
   EXPECT_EQ(WriteToFile(file, "value\r\n", 7), 7);
   EXPECT_EQ(QueryOpenFileSize(file), 7);
@@ -368,9 +368,9 @@ TEST_F(FileTest, FilesWithASecondNameAreRefusedWhereAsked) {
   std::error_code error;
   std::filesystem::create_hard_link("one", "two", error);
   if (error) GTEST_SKIP() << "cannot make hard links here: " << error.message();
-  for (FileDisposition disposition : {FileDisposition::kOpenExisting, FileDisposition::kOpenAlways,
-                                      FileDisposition::kCreateAlways,
-                                      FileDisposition::kTruncateExisting}) {
+  for (FileDisposition disposition :
+       {FileDisposition::kOpenExisting, FileDisposition::kOpenAlways,
+        FileDisposition::kCreateAlways, FileDisposition::kTruncateExisting}) {
     EXPECT_EQ(OpenFileHandle("two", kReadWrite, kShareBoth, disposition, kFileAttributeNormal,
                              LinkRule::kNever, true),
               0);

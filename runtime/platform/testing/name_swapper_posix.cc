@@ -1,5 +1,3 @@
-#include "runtime/platform/testing/name_swapper.h"
-
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -10,6 +8,8 @@
 
 #include <cerrno>
 #include <cstring>
+
+#include "runtime/platform/testing/name_swapper.h"
 
 namespace runtime::platform {
 namespace {
@@ -57,20 +57,18 @@ class PosixNameSwapper : public NameSwapper {
 };
 
 // The child's work; only system calls, as the parent may have other threads.
-[[noreturn]] void Swap(const std::string& first, const std::string& second,
-                       const std::string& take, int stop, int report) {
+[[noreturn]] void Swap(const std::string& first, const std::string& second, const std::string& take,
+                       int stop, int report) {
   const int folder = open(first.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (getuid() == 0 &&
-      (setgroups(0, nullptr) != 0 ||
-       setresgid(kSwapperUserId, kSwapperUserId, kSwapperUserId) != 0 ||
-       setresuid(kSwapperUserId, kSwapperUserId, kSwapperUserId) != 0)) {
+  if (getuid() == 0 && (setgroups(0, nullptr) != 0 ||
+                        setresgid(kSwapperUserId, kSwapperUserId, kSwapperUserId) != 0 ||
+                        setresuid(kSwapperUserId, kSwapperUserId, kSwapperUserId) != 0)) {
     _exit(2);
   }
-  const char started =
-      folder >= 0 &&
-              renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) == 0
-          ? 0
-          : static_cast<char>(errno);
+  const char started = folder >= 0 && renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(),
+                                                RENAME_EXCHANGE) == 0
+                           ? 0
+                           : static_cast<char>(errno);
   if (write(report, &started, 1) != 1 || started != 0) _exit(3);
   int taken = 0;
   for (;;) {
@@ -85,8 +83,7 @@ class PosixNameSwapper : public NameSwapper {
 
 }  // namespace
 
-std::unique_ptr<NameSwapper> NameSwapper::Start(const std::string& first,
-                                                const std::string& second,
+std::unique_ptr<NameSwapper> NameSwapper::Start(const std::string& first, const std::string& second,
                                                 const std::string& take, std::string* why_not) {
   int stop[2];
   int report[2];
