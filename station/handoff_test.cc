@@ -264,6 +264,10 @@ TEST_F(StagesTest, TheLogLineAndTheValueAreFlushedWholeAndInThatOrder) {
   // Where the platform can tell names, they must be the log and a temporary.
   EXPECT_TRUE(Matches(files[0], log_size + " (log\\.txt)?")) << files[0];
   EXPECT_TRUE(Matches(files[1], "7 (cant-[0-9a-f]{16}\\.tmp)?")) << files[1];
+  // Where folders are flushed, the last flush is the handoff folder's, once
+  // the value has its name and the temporary is gone.
+  const std::vector<runtime::platform::SeenFlush> seen = watch.seen();
+  if (!seen.empty() && seen.back().directory) EXPECT_EQ(seen.back().entries, "cant.txt ");
 }
 
 TEST_F(StagesTest, AFailedFlushKeepsTheValueOutAndSaysSoButKeepsTheLogLine) {
