@@ -412,6 +412,7 @@ TEST_F(StagesTest, FilesWithASecondNameAreNeitherReadNorWritten) {
 TEST_F(StagesTest, AHandoffFolderOfAnotherUserIsNotUsed) {
   // Another user made "raspuns" first (in a sticky folder anyone may add
   // to): that user could take away or replace every value put there.
+  std::filesystem::permissions(".", std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
   std::filesystem::create_directory("raspuns");
   PutFile("raspuns/cant.txt", "planted\r\n");
   std::string why_not;
