@@ -22,7 +22,24 @@ struct OpenRequest {
   FileDisposition disposition;
   uint32_t attributes;
   platform::LinkRule links = platform::LinkRule::kAny;
+  bool one_name = false;
 };
+
+// Opens `name` in `folder` as `request` asks; `folder` 0 takes `name` as a
+// path from the current folder.
+platform::FileHandle OpenAsAsked(FolderHandle folder, const Text& name,
+                                 const OpenRequest& request) {
+  if (folder == 0) {
+    return platform::OpenFileHandle(name.c_str(), request.access, request.share,
+                                    request.disposition, request.attributes, request.links,
+                                    request.one_name);
+  }
+  return platform::OpenFileIn(folder, name.c_str(), request.access, request.share,
+                              request.disposition, request.attributes, request.links,
+                              request.one_name);
+}
+
+bool OneNameOf(int32_t options) { return (options & OPTION_ONE_NAME) != 0; }
 
 platform::LinkRule LinkRuleOf(int32_t options) {
   if (options & OPTION_NO_LINK) return platform::LinkRule::kNever;
@@ -37,17 +54,14 @@ TextFile* FindFile(ObjectValue value) {
 
 // Takes the number (closing whatever had it) or a new identity, then opens
 // the file with `first`, and with `second` when that fails.
-ObjectValue OpenTextFile(ObjectValue number, const Text& path, const OpenRequest& first,
-                         const OpenRequest* second, bool buffered, bool to_end) {
+ObjectValue OpenTextFile(ObjectValue number, FolderHandle folder, const Text& path,
+                         const OpenRequest& first, const OpenRequest* second, bool buffered,
+                         bool to_end) {
   if (file_table == nullptr) return 0;
   auto* file = static_cast<TextFile*>(ObtainRecord(file_table, number));
   if (file == nullptr) return 0;
-  platform::FileHandle handle = platform::OpenFileHandle(
-      path.c_str(), first.access, first.share, first.disposition, first.attributes, first.links);
-  if (handle == 0 && second != nullptr) {
-    handle = platform::OpenFileHandle(path.c_str(), second->access, second->share,
-                                      second->disposition, second->attributes, second->links);
-  }
+  platform::FileHandle handle = OpenAsAsked(folder, path, first);
+  if (handle == 0 && second != nullptr) handle = OpenAsAsked(folder, path, *second);
   if (handle == 0) {
     if (number == AUTO_NUMBER) ReleaseRecord(file_table, reinterpret_cast<ObjectValue>(file));
     return 0;
@@ -105,11 +119,32 @@ int32_t MakeDirectory(const Text& path) {
   return platform::MakeOneDirectory(directory.c_str()) ? 1 : 0;
 }
 
-int32_t MoveFileWithoutReplacing(const Text& from, const Text& to) {
-  return platform::MoveWithoutReplacing(from.c_str(), to.c_str()) ? 1 : 0;
+FolderHandle HoldCurrentFolder() { return platform::HoldCurrentFolder(); }
+
+FolderHandle HoldFolder(FolderHandle parent, const Text& name, bool create,
+                        FolderOutcome* outcome) {
+  return platform::HoldFolderIn(parent, name.c_str(), create, outcome);
 }
 
-int32_t RemoveFile(const Text& path) { return platform::RemoveFileAt(path.c_str()) ? 1 : 0; }
+void ReleaseFolder(FolderHandle folder) { platform::ReleaseFolder(folder); }
+
+int32_t FlushFolder(FolderHandle folder) { return platform::FlushFolder(folder) ? 1 : 0; }
+
+int32_t MoveFileWithoutReplacing(FolderHandle folder, const Text& from, const Text& to) {
+  return platform::MoveWithoutReplacingIn(folder, from.c_str(), to.c_str()) ? 1 : 0;
+}
+
+int32_t RemoveFile(FolderHandle folder, const Text& name) {
+  return platform::RemoveFileIn(folder, name.c_str()) ? 1 : 0;
+}
+
+PathKind QueryEntryKind(FolderHandle folder, const Text& name) {
+  const uint32_t attributes = platform::QueryEntryAttributesIn(folder, name.c_str());
+  if (attributes == platform::kInvalidFileAttributes) return PathKind::kNothing;
+  if (attributes & platform::kFileAttributeDirectory) return PathKind::kDirectory;
+  if (attributes & platform::kFileAttributeDevice) return PathKind::kDevice;
+  return PathKind::kFile;
+}
 
 int64_t QueryFileSize(const Text& path) {
   if (path.empty()) return -1;
@@ -149,22 +184,33 @@ LinkTrust QueryLinkTrust(const Text& path) { return platform::QueryLinkTrust(pat
 ObjectValue CreateTextFile(ObjectValue number, const Text& path, int32_t options) {
   const OpenRequest first{platform::kGenericRead | platform::kGenericWrite,
                           platform::kFileShareRead, FileDisposition::kCreateAlways,
-                          platform::kFileAttributeNormal, LinkRuleOf(options)};
+                          platform::kFileAttributeNormal, LinkRuleOf(options),
+                          OneNameOf(options)};
   // An existing file that refuses to be replaced (hidden, or not readable)
   // may still be emptied for writing.
   const OpenRequest second{platform::kGenericWrite, platform::kFileShareRead,
-                           FileDisposition::kTruncateExisting, 0, LinkRuleOf(options)};
-  return OpenTextFile(number, path, first, &second, true, false);
+                           FileDisposition::kTruncateExisting, 0, LinkRuleOf(options),
+                           OneNameOf(options)};
+  return OpenTextFile(number, 0, path, first, &second, true, false);
 }
 
 ObjectValue CreateNewTextFile(ObjectValue number, const Text& path) {
+  return CreateNewTextFile(number, 0, path);
+}
+
+ObjectValue CreateNewTextFile(ObjectValue number, FolderHandle folder, const Text& name) {
   const OpenRequest request{platform::kGenericRead | platform::kGenericWrite,
                             platform::kFileShareRead, FileDisposition::kCreateNew,
                             platform::kFileAttributeNormal, platform::LinkRule::kNever};
-  return OpenTextFile(number, path, request, nullptr, true, false);
+  return OpenTextFile(number, folder, name, request, nullptr, true, false);
 }
 
 ObjectValue OpenForUpdate(ObjectValue number, const Text& path, int32_t options) {
+  return OpenForUpdate(number, 0, path, options);
+}
+
+ObjectValue OpenForUpdate(ObjectValue number, FolderHandle folder, const Text& path,
+                          int32_t options) {
   uint32_t share = 0;
   if (options & OPTION_SHARE_READ) share = platform::kFileShareRead;
   if (options & OPTION_SHARE_WRITE) share = platform::kFileShareRead | platform::kFileShareWrite;
@@ -176,17 +222,36 @@ ObjectValue OpenForUpdate(ObjectValue number, const Text& path, int32_t options)
   const uint32_t access = append ? platform::kGenericRead | platform::kFileAppendData
                                  : platform::kGenericRead | platform::kGenericWrite;
   const OpenRequest request{access, share, FileDisposition::kOpenAlways,
-                            platform::kFileAttributeNormal, LinkRuleOf(options)};
-  return OpenTextFile(number, path, request, nullptr, (options & OPTION_NO_BUFFER) == 0, append);
+                            platform::kFileAttributeNormal, LinkRuleOf(options),
+                            OneNameOf(options)};
+  return OpenTextFile(number, folder, path, request, nullptr, (options & OPTION_NO_BUFFER) == 0,
+                      append);
 }
 
 ObjectValue OpenForReading(ObjectValue number, const Text& path, int32_t options) {
+  return OpenForReading(number, 0, path, options);
+}
+
+ObjectValue OpenForReading(ObjectValue number, FolderHandle folder, const Text& path,
+                           int32_t options) {
   uint32_t share = 0;
   if (options & OPTION_SHARE_READ) share |= platform::kFileShareRead;
   if (options & OPTION_SHARE_WRITE) share |= platform::kFileShareWrite;
   const OpenRequest request{platform::kGenericRead, share, FileDisposition::kOpenExisting,
-                            platform::kFileAttributeNormal, LinkRuleOf(options)};
-  return OpenTextFile(number, path, request, nullptr, (options & OPTION_NO_BUFFER) == 0, false);
+                            platform::kFileAttributeNormal, LinkRuleOf(options),
+                            OneNameOf(options)};
+  return OpenTextFile(number, folder, path, request, nullptr, (options & OPTION_NO_BUFFER) == 0,
+                      false);
+}
+
+int64_t QueryOpenFileSize(ObjectValue value) {
+  TextFile* file = FindFile(value);
+  if (file == nullptr) return -1;
+  if (file->buffer != nullptr && file->mode == WRITE_MODE &&
+      FlushFileBuffer(file) != file->bufferSize - file->available) {
+    return -1;
+  }
+  return platform::QueryOpenFileSize(file->handle);
 }
 
 ObjectValue IsFileOpen(ObjectValue value) {
@@ -308,7 +373,10 @@ int32_t BufferedWrite(TextFile* file, const void* source, int32_t count) {
     file->available -= count;
     return count;
   }
-  FlushFileBuffer(file);
+  // Bytes accepted earlier that do not get out now are lost: the caller
+  // learns it from this write.
+  const int32_t pending = file->bufferSize - file->available;
+  if (FlushFileBuffer(file) != pending) return 0;
   if (count >= file->bufferSize) return platform::WriteToFile(file->handle, source, count);
   std::memcpy(file->buffer, source, static_cast<std::size_t>(count));
   file->available -= count;

@@ -27,6 +27,10 @@ constexpr int32_t OPTION_NO_LINK = 16;
 // Go through a link at the path's last component only when it belongs to
 // the user this program runs as or to root (see platform::LinkRule).
 constexpr int32_t OPTION_TRUSTED_LINK = 32;
+// Refuse a file that has more than one name (a hard link): another name may
+// be someone else's way to a file this user must not read or write. Checked
+// before anything is read, written or emptied.
+constexpr int32_t OPTION_ONE_NAME = 64;
 
 // The buffer holds bytes not yet written.
 constexpr int32_t WRITE_MODE = 0;
@@ -59,14 +63,36 @@ void CloseAllFiles();
 // already or could not be made.
 int32_t MakeDirectory(const Text& path);
 
-// Gives the closed file `from` the name `to` unless something has that name
-// already, which is never replaced; a reader of `to` sees the whole file or
-// nothing. Returns non-zero when the file was moved, 0 otherwise (`from` is
-// then left where it was).
-int32_t MoveFileWithoutReplacing(const Text& from, const Text& to);
+using platform::FolderHandle;
+using platform::FolderOutcome;
 
-// Removes the file at `path`. Returns non-zero when it was removed.
-int32_t RemoveFile(const Text& path);
+// Holds the current folder open; names given with it are its entries (see
+// platform::FolderHandle). Release it with ReleaseFolder.
+FolderHandle HoldCurrentFolder();
+
+// Holds the folder `name` (one component) in `parent`, making it first with
+// `create` when nothing has the name; links on the way are followed only
+// when they are this user's or root's, and the folder must be too (see
+// platform::HoldFolderIn). Returns 0, with the reason in `outcome`, when it
+// is not held.
+FolderHandle HoldFolder(FolderHandle parent, const Text& name, bool create, FolderOutcome* outcome);
+
+// Lets go of a held folder; 0 is ignored.
+void ReleaseFolder(FolderHandle folder);
+
+// Puts the folder's entries on the disk. Returns non-zero when they got
+// there.
+int32_t FlushFolder(FolderHandle folder);
+
+// Gives the closed file `from` in `folder` the name `to` there unless
+// something has that name already, which is never replaced; a reader of `to`
+// sees the whole file or nothing. The folder is flushed afterwards. Returns
+// non-zero when the file was moved, 0 otherwise (`from` is then left where
+// it was).
+int32_t MoveFileWithoutReplacing(FolderHandle folder, const Text& from, const Text& to);
+
+// Removes the file `name` in `folder`. Returns non-zero when it was removed.
+int32_t RemoveFile(FolderHandle folder, const Text& name);
 
 // Returns the size in bytes of the file at `path`, -2 for a directory (or an
 // existing drive such as "C:" where paths have drive letters) and -1 when
@@ -84,6 +110,10 @@ enum class PathKind {
 
 // Returns what is at `path`; a symbolic link counts as what it points to.
 PathKind QueryPathKind(const Text& path);
+
+// Returns what the entry `name` of `folder` is; a symbolic link (any reparse
+// point on Windows) counts as kDevice, neither a file nor a folder.
+PathKind QueryEntryKind(FolderHandle folder, const Text& name);
 
 using platform::LinkTrust;
 
@@ -104,6 +134,9 @@ ObjectValue CreateTextFile(ObjectValue number, const Text& path, int32_t options
 // what is written. Returns as CreateTextFile.
 ObjectValue CreateNewTextFile(ObjectValue number, const Text& path);
 
+// CreateNewTextFile for the entry `name` of the held `folder`.
+ObjectValue CreateNewTextFile(ObjectValue number, FolderHandle folder, const Text& name);
+
 // Opens the file at `path` for reading and writing at offset 0, creating it
 // empty when missing. `options`: OPTION_SHARE_READ lets others read it
 // meanwhile, OPTION_SHARE_WRITE also write it, neither keeps everyone out;
@@ -113,11 +146,23 @@ ObjectValue CreateNewTextFile(ObjectValue number, const Text& path);
 ObjectValue OpenForUpdate(ObjectValue number, const Text& path,
                           int32_t options = OPTION_SHARE_READ);
 
+// OpenForUpdate for the entry `name` of the held `folder`.
+ObjectValue OpenForUpdate(ObjectValue number, FolderHandle folder, const Text& name,
+                          int32_t options);
+
 // Opens the existing file at `path` for reading. `options`: OPTION_SHARE_READ
 // lets others read it meanwhile (otherwise nobody may open it),
 // OPTION_SHARE_WRITE also write it, OPTION_NO_BUFFER, and OPTION_NO_LINK or
 // OPTION_TRUSTED_LINK. Returns as CreateTextFile; 0 for a missing file.
 ObjectValue OpenForReading(ObjectValue number, const Text& path, int32_t options);
+
+// OpenForReading for the entry `name` of the held `folder`.
+ObjectValue OpenForReading(ObjectValue number, FolderHandle folder, const Text& name,
+                           int32_t options);
+
+// Writes out the buffered bytes of the file under `value` and returns its
+// size in bytes; -1 when that write fails or no file is open under it.
+int64_t QueryOpenFileSize(ObjectValue value);
 
 // Returns non-zero when `value` denotes an open file. Safe for any value;
 // AUTO_NUMBER gives 0.

@@ -113,8 +113,8 @@ ConfigStep CheckConfiguration(std::string* report) {
   }
   *report += "present, " + std::to_string(size) + " bytes.\n";
   // Opened and read as a weighing does.
-  const runtime::ObjectValue file = runtime::OpenForReading(
-      runtime::AUTO_NUMBER, name, runtime::OPTION_SHARE_READ | runtime::OPTION_SHARE_WRITE);
+  const runtime::ObjectValue file =
+      runtime::OpenForReading(runtime::AUTO_NUMBER, name, CONFIG_READ_OPTIONS);
   if (file == 0) {
     *report += "   It cannot be read, so a weighing would get no port name from it.\n";
     return step;

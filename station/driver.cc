@@ -19,8 +19,11 @@ void RunStation() {
     // No stage can end the run early: each runs whatever the new quantity
     // is, the empty text included.
     const runtime::Text newQuantity = AcquireQuantity();
-    RecordStage(newQuantity);
-    HandoffStage(newQuantity);
+    RunFolders folders;
+    HoldRunFolders(&folders);
+    RecordStage(folders, newQuantity);
+    HandoffStage(&folders, newQuantity);
+    ReleaseRunFolders(&folders);
   }
   runtime::CloseAllPorts();
   // Writes out every buffer; this is where "Kavrin.inf" is closed.

@@ -167,6 +167,8 @@ expect_message() {
 }
 attention='\n!ATENTIE! - NU SE CALCULEAZA - !ATENTIE!\nCantitate Noua NETRATATA : '
 not_written="Fisierul raspuns\\\\cant.txt nu poate fi scris$attention"
+# The message of a run whose line did not get into log.txt.
+log_lost="Fisierul log.txt nu poate fi scris\\nCantitate noua : "
 
 # Makes $weigh run as the user nobody (root may write anything, so a file
 # that root cannot use needs another user); the scratch folder and the
@@ -475,9 +477,11 @@ case $case_name in
     expect_log "old entry${date_pattern}Cantitate noua : ${STX}2\.50"
     ;;
   log_cannot_be_opened)
+    # The line is lost: the operator is told, and the value still handed over.
     mkdir log.txt
     start_scale stable:4.75
-    run_weigh
+    run_weigh box
+    expect_message "$launched" "${log_lost}\0024.75"
     expect_bytes raspuns/cant.txt '\0024.75\r\n'
     ;;
   handoff_folder_is_a_file)
@@ -679,6 +683,23 @@ case $case_name in
       fail "the own link was not followed: $(tail -n1 "$scratch/profile" | LC_ALL=C sed -n 'l 0')"
     [ -L raspuns/cant.txt ] && [ -L Kavrin.inf ] || fail "a planted link was replaced"
     ;;
+  others_config_link)
+    # Kavrin.inf is another user's link to a file that names the port: the
+    # run reads nothing through it (no port, an empty value); the same link
+    # of root's is an administrator's set-up and is read.
+    [ "$mode" = wine ] && { echo "skip: Windows keeps no owner rule for links"; exit 0; }
+    [ "$(id -u)" -eq 0 ] || { echo "skip: giving a link away needs root"; exit 0; }
+    start_scale stable:1.11 stable:1.12
+    mv Kavrin.inf "$scratch/config"
+    ln -s "$scratch/config" Kavrin.inf
+    chown -h 4242:4242 Kavrin.inf
+    run_weigh
+    expect_bytes raspuns/cant.txt '\r\n'
+    rm raspuns/cant.txt
+    chown -h 0:0 Kavrin.inf
+    run_weigh
+    expect_bytes raspuns/cant.txt '\0021.11\r\n'
+    ;;
   handoff_on_full_disk)
     # No file may grow (a file size limit stands in for a full disk): no
     # value is handed over, none is cut short, and the operator is told.
@@ -694,7 +715,7 @@ case $case_name in
     [ "$(cat "$scratch/full.status")" -eq 0 ] || fail "exit code $(cat "$scratch/full.status")"
     [ ! -e raspuns/cant.txt ] || fail "a value was handed over: $(od -c raspuns/cant.txt | head -2)"
     expect_no_temporaries
-    printf "Eroare\n${not_written}\0026.60\n" >"$scratch/expected.message"
+    printf "Eroare\n${log_lost}\0026.60\nEroare\n${not_written}\0026.60\n" >"$scratch/expected.message"
     cmp -s "$scratch/full.err" "$scratch/expected.message" ||
       fail "the message differs: $(LC_ALL=C sed -n 'l 0' "$scratch/full.err" | head -3)"
     ;;
@@ -722,7 +743,8 @@ case $case_name in
     kill "$tty1" "$tty2" 2>/dev/null || true
     [ "$elapsed_ms" -lt "$bound_ms" ] || fail "took $elapsed_ms ms"
     shown=yes
-    expect_message "$pid" "${not_written}\0027.70"
+    # A terminal takes no flush to a disk: the line counts as lost.
+    expect_message "$pid" "${log_lost}\0027.70\nEroare\n${not_written}\0027.70"
     ;;
   standard_streams_closed)
     # Started with standard error closed, then with standard error a pipe
@@ -815,7 +837,8 @@ case $case_name in
   log_on_full_disk)
     ln -s /dev/full log.txt
     start_scale stable:3.33
-    run_weigh
+    run_weigh box
+    expect_message "$launched" "${log_lost}\0023.33"
     [ -L log.txt ] || fail "log.txt is no longer the link to /dev/full"
     expect_bytes raspuns/cant.txt '\0023.33\r\n'
     report "handed_over=1 lost=0"

@@ -9,18 +9,19 @@ namespace station {
 
 using runtime::Text;
 
-void RecordStage(const Text& newQuantity) {
+void RecordStage(const RunFolders& folders, const Text& newQuantity) {
   // Shared reading and writing: other programs may read the log, and other
   // runs may append to it at the same time. A link under the name is
   // followed only when it is this user's or root's: one that another user
-  // planted may lead to any file this user can write.
-  const runtime::ObjectValue log =
-      runtime::OpenForUpdate(runtime::AUTO_NUMBER, Text("log.txt"),
-                             runtime::OPTION_SHARE_READ | runtime::OPTION_SHARE_WRITE |
-                                 runtime::OPTION_APPEND | runtime::OPTION_TRUSTED_LINK);
+  // planted may lead to any file this user can write. A file with a second
+  // name is refused too: that name may be another user's hard link to it.
+  const runtime::ObjectValue log = runtime::OpenForUpdate(
+      runtime::AUTO_NUMBER, folders.station, Text("log.txt"),
+      runtime::OPTION_SHARE_READ | runtime::OPTION_SHARE_WRITE | runtime::OPTION_APPEND |
+          runtime::OPTION_TRUSTED_LINK | runtime::OPTION_ONE_NAME);
 
   Text pending;
-  ReadPendingQuantity(&pending);
+  ReadPendingQuantity(folders, &pending);
 
   Text detail;
   if (!runtime::TextEquals(pending, Text())) {
@@ -33,19 +34,29 @@ void RecordStage(const Text& newQuantity) {
       runtime::ExpandDateMask(Text("%yyyy/%mm/%dd - %hh:%ii:%ss - "), runtime::CurrentDateValue()) +
       Text(" / ") + detail;
 
+  bool kept = false;
   if (log != 0) {
-    runtime::WriteLine(log, line);
+    kept = runtime::WriteLine(log, line) == runtime::TextLength(line) + 2;
     // On the disk before the value is handed over, so that a power cut never
     // leaves a handed-over value that the log does not know. A flush that
     // fails changes nothing else: the line is written as well as it can be.
-    runtime::FlushToDisk(log);
+    kept = runtime::FlushToDisk(log) != 0 && kept;
     runtime::CloseTextFile(log);
-  } else if (runtime::QueryLinkTrust(Text("log.txt")) == runtime::LinkTrust::kUntrusted) {
-    // The line is lost: the operator sees the new value and why.
+  }
+  if (!kept) {
+    // The line is lost, or may be at a power cut: the operator sees the new
+    // value and why. The value is still handed over.
     runtime::ShowMessageBox(
         Text("Eroare"), Text("Fisierul log.txt nu poate fi scris\nCantitate noua : ") + newQuantity,
         0);
   }
+}
+
+void RecordStage(const Text& newQuantity) {
+  RunFolders folders;
+  HoldRunFolders(&folders);
+  RecordStage(folders, newQuantity);
+  ReleaseRunFolders(&folders);
 }
 
 }  // namespace station

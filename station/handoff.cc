@@ -2,6 +2,8 @@
 // value is still waiting there for the consuming program. Whenever it cannot
 // go there, the operator is told, so that no weight disappears unseen.
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 #include "runtime/message_box.h"
 #include "runtime/process.h"
@@ -16,13 +18,7 @@ using runtime::Text;
 namespace {
 
 const Text kHandoffFolder("raspuns");
-const Text kHandoffFile("raspuns\\cant.txt");
-
-// A link under the folder's name that another user made may lead anywhere:
-// nothing is read from it or written into it.
-bool HandoffFolderTrusted() {
-  return runtime::QueryLinkTrust(kHandoffFolder) != runtime::LinkTrust::kUntrusted;
-}
+const Text kHandoffEntry("cant.txt");
 
 // How many fresh temporary names are tried before giving up.
 constexpr int kTemporaryNameTries = 8;
@@ -38,13 +34,21 @@ Text TemporaryName() {
   return Text("raspuns\\cant-") + Text(digits) + Text(".tmp");
 }
 
-// Writes `newQuantity` into the handoff file, which must not exist yet.
-// Returns false when it could not be put there whole (nothing is then left
-// behind, and a file that appeared meanwhile is never replaced).
-bool PlaceNewQuantity(const Text& newQuantity) {
+// The temporary's own name inside the handoff folder.
+Text EntryOf(const Text& path) {
+  const std::string_view name = path.view();
+  const std::size_t slash = name.find_last_of('\\');
+  return Text(std::string(slash == std::string_view::npos ? name : name.substr(slash + 1)));
+}
+
+// Writes `newQuantity` into the handoff file in `folder`, which must not
+// exist yet. Returns false when it could not be put there whole (nothing is
+// then left behind, and a file that appeared meanwhile is never replaced).
+bool PlaceNewQuantity(runtime::FolderHandle folder, const Text& newQuantity) {
   for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
-    const Text temporary = TemporaryName();
-    const runtime::ObjectValue file = runtime::CreateNewTextFile(runtime::AUTO_NUMBER, temporary);
+    const Text temporary = EntryOf(TemporaryName());
+    const runtime::ObjectValue file =
+        runtime::CreateNewTextFile(runtime::AUTO_NUMBER, folder, temporary);
     if (file == 0) continue;
     runtime::WriteLine(file, newQuantity);
     // The content goes to the disk before the file gets its name: file
@@ -53,13 +57,13 @@ bool PlaceNewQuantity(const Text& newQuantity) {
     // takes for a value. A flush that fails means the value may not be on
     // the disk: it is not handed over. The move then flushes the names.
     const bool flushed = runtime::FlushToDisk(file) != 0;
-    runtime::CloseTextFile(file);
     // Writes that failed (a full disk) leave the temporary short, and a
     // short value must not reach the consumer.
     const bool whole =
-        flushed && runtime::QueryFileSize(temporary) == runtime::TextLength(newQuantity) + 2;
-    if (whole && runtime::MoveFileWithoutReplacing(temporary, kHandoffFile)) return true;
-    runtime::RemoveFile(temporary);
+        flushed && runtime::QueryOpenFileSize(file) == runtime::TextLength(newQuantity) + 2;
+    runtime::CloseTextFile(file);
+    if (whole && runtime::MoveFileWithoutReplacing(folder, temporary, kHandoffEntry)) return true;
+    runtime::RemoveFile(folder, temporary);
     return false;
   }
   return false;
@@ -86,10 +90,9 @@ void ShowNotWritten(const Text& newQuantity) {
 // Tells the operator why the new value is not in the handoff file: the value
 // waiting there when it can be read, otherwise that the file cannot be
 // written.
-void ShowWhyNotHandedOver(const Text& newQuantity) {
+void ShowWhyNotHandedOver(const RunFolders& folders, const Text& newQuantity) {
   Text pending;
-  if (runtime::QueryPathKind(kHandoffFile) == runtime::PathKind::kFile &&
-      ReadPendingQuantity(&pending)) {
+  if (ReadPendingQuantity(folders, &pending)) {
     ShowPendingConflict(pending, newQuantity);
   } else {
     ShowNotWritten(newQuantity);
@@ -98,39 +101,77 @@ void ShowWhyNotHandedOver(const Text& newQuantity) {
 
 }  // namespace
 
-bool ReadPendingQuantity(Text* pending) {
+void HoldRunFolders(RunFolders* folders) {
+  folders->station = runtime::HoldCurrentFolder();
+  folders->handoff =
+      runtime::HoldFolder(folders->station, kHandoffFolder, false, &folders->handoffOutcome);
+}
+
+void ReleaseRunFolders(RunFolders* folders) {
+  runtime::ReleaseFolder(folders->handoff);
+  runtime::ReleaseFolder(folders->station);
+  *folders = RunFolders();
+}
+
+bool ReadPendingQuantity(const RunFolders& folders, Text* pending) {
   *pending = Text();
-  if (!HandoffFolderTrusted()) return false;
+  // Through a folder that is not held (another user's link or folder among
+  // them) nothing is read.
+  if (folders.handoff == 0) return false;
+  if (runtime::QueryEntryKind(folders.handoff, kHandoffEntry) != runtime::PathKind::kFile) {
+    return false;
+  }
   // The test is on the returned value itself: a failed open returns 0, which
-  // is also file number 0. Never through a link: whatever it points to is
-  // nobody's waiting value, and must not end up in the log or a message.
+  // is also file number 0. Never through a link, nor a file with another
+  // name too: whatever they lead to is nobody's waiting value, and must not
+  // end up in the log or a message.
   const runtime::ObjectValue file = runtime::OpenForReading(
-      runtime::AUTO_NUMBER, kHandoffFile, runtime::OPTION_SHARE_READ | runtime::OPTION_NO_LINK);
+      runtime::AUTO_NUMBER, folders.handoff, kHandoffEntry,
+      runtime::OPTION_SHARE_READ | runtime::OPTION_NO_LINK | runtime::OPTION_ONE_NAME);
   if (file == 0) return false;
   *pending = runtime::ReadLine(file, MAX_PENDING_LENGTH);
   runtime::CloseTextFile(file);
   return true;
 }
 
-void HandoffStage(const Text& newQuantity) {
-  if (!HandoffFolderTrusted()) {
+bool ReadPendingQuantity(Text* pending) {
+  RunFolders folders;
+  HoldRunFolders(&folders);
+  const bool read = ReadPendingQuantity(folders, pending);
+  ReleaseRunFolders(&folders);
+  return read;
+}
+
+void HandoffStage(RunFolders* folders, const Text& newQuantity) {
+  // Made here when missing; a folder made here is flushed into the current
+  // folder at once, or a power cut could take it away with the value
+  // flushed into it. Anything else in the way (a file, another user's link
+  // or folder) keeps the value out.
+  if (folders->handoff == 0 && folders->handoffOutcome == runtime::FolderOutcome::kMissing) {
+    folders->handoff =
+        runtime::HoldFolder(folders->station, kHandoffFolder, true, &folders->handoffOutcome);
+  }
+  if (folders->handoff == 0) {
     ShowNotWritten(newQuantity);
     return;
   }
-  // A directory made here is flushed into the current folder at once;
-  // otherwise a power cut could take it away with the value flushed into it.
-  runtime::MakeDirectory(kHandoffFolder);
   // Anything under the name (a waiting value, a file nobody may read or
   // that the consumer holds without sharing, a directory, a device, a link
   // even to nothing) keeps the new value out. A value that appears after
   // this look is never replaced either, and gets the conflict message as if
   // it had been there.
-  if (runtime::QueryPathKind(kHandoffFile) == runtime::PathKind::kNothing &&
-      runtime::QueryLinkTrust(kHandoffFile) == runtime::LinkTrust::kNoLink &&
-      PlaceNewQuantity(newQuantity)) {
+  if (runtime::QueryEntryKind(folders->handoff, kHandoffEntry) == runtime::PathKind::kNothing &&
+      PlaceNewQuantity(folders->handoff, newQuantity)) {
     return;
   }
-  ShowWhyNotHandedOver(newQuantity);
+  ShowWhyNotHandedOver(*folders, newQuantity);
+}
+
+void HandoffStage(const Text& newQuantity) {
+  RunFolders folders;
+  HoldRunFolders(&folders);
+  HandoffStage(&folders, newQuantity);
+  ReleaseRunFolders(&folders);
 }
 
 }  // namespace station

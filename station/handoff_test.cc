@@ -4,6 +4,7 @@
 // display) or from the box itself (on Windows).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -15,6 +16,7 @@
 #include "runtime/platform/file.h"
 #include "runtime/platform/process_control.h"
 #include "runtime/platform/testing/flush_watch.h"
+#include "runtime/platform/testing/name_swapper.h"
 #include "runtime/platform/testing/scratch_directory.h"
 #include "runtime/platform/testing/window_test_support.h"
 #include "runtime/program_heap.h"
@@ -72,6 +74,11 @@ std::string NotWrittenMessage(const std::string& quantity) {
          quantity;
 }
 
+// The message that tells the operator the log did not get the run's line.
+std::string LogLostMessage(const std::string& quantity) {
+  return "Fisierul log.txt nu poate fi scris\nCantitate noua : " + quantity;
+}
+
 // Runs `stage` and returns what the message it showed said: its title, a
 // line end and its text; empty when it showed none. Natively the display is
 // taken away, so the message goes to standard error; on Windows the box is
@@ -127,11 +134,29 @@ TEST_F(StagesTest, LogContinuesAFileWithoutFinalLineEnd) {
   EXPECT_TRUE(Matches(lines[0], "old" + kDate + " / Cantitate noua : 5")) << lines[0];
 }
 
-TEST_F(StagesTest, LogThatCannotBeOpenedWritesNothingElse) {
+TEST_F(StagesTest, LogThatCannotBeOpenedWritesNothingElseAndSaysSo) {
   std::filesystem::create_directory("log.txt");
-  RecordStage(Text("7"));
+  EXPECT_EQ(MessageShownBy([] { RecordStage(Text("7")); }), "Eroare\n" + LogLostMessage("7"));
   EXPECT_TRUE(std::filesystem::is_directory("log.txt"));
   EXPECT_FALSE(std::filesystem::exists("raspuns"));
+}
+
+TEST_F(StagesTest, ALogLineCutShortIsToldAndTheValueStillHandedOver) {
+  // The log is near a limit that the value's temporary is far from, as on
+  // a disk that fills up while the log grows.
+  PutFile("log.txt", std::string(50, 'x') + "\r\n");
+  const std::string quantity = kStx + "8.25";
+  std::string message;
+  {
+    runtime::platform::FileSizeLimit full(64);
+    if (!full.ok()) GTEST_SKIP() << "no file size limit on this platform";
+    message = MessageShownBy([&quantity] {
+      RecordStage(Text(quantity));
+      HandoffStage(Text(quantity));
+    });
+  }
+  EXPECT_EQ(message, "Eroare\n" + LogLostMessage(quantity));
+  EXPECT_EQ(FileContents("raspuns/cant.txt"), quantity + "\r\n");
 }
 
 TEST_F(StagesTest, HandoffWritesOneLineAndLeavesNothingElse) {
@@ -239,6 +264,10 @@ TEST_F(StagesTest, TheLogLineAndTheValueAreFlushedWholeAndInThatOrder) {
   // Where the platform can tell names, they must be the log and a temporary.
   EXPECT_TRUE(Matches(files[0], log_size + " (log\\.txt)?")) << files[0];
   EXPECT_TRUE(Matches(files[1], "7 (cant-[0-9a-f]{16}\\.tmp)?")) << files[1];
+  // Where folders are flushed, the last flush is the handoff folder's, once
+  // the value has its name and the temporary is gone.
+  const std::vector<runtime::platform::SeenFlush> seen = watch.seen();
+  if (!seen.empty() && seen.back().directory) EXPECT_EQ(seen.back().entries, "cant.txt ");
 }
 
 TEST_F(StagesTest, AFailedFlushKeepsTheValueOutAndSaysSoButKeepsTheLogLine) {
@@ -247,7 +276,9 @@ TEST_F(StagesTest, AFailedFlushKeepsTheValueOutAndSaysSoButKeepsTheLogLine) {
   {
     runtime::platform::FlushWatch watch(true);
     ASSERT_TRUE(watch.ok());
-    RecordStage(Text(quantity));
+    // A line that may not be on the disk is told like a lost one.
+    EXPECT_EQ(MessageShownBy([&quantity] { RecordStage(Text(quantity)); }),
+              "Eroare\n" + LogLostMessage(quantity));
     message = MessageShownBy([&quantity] { HandoffStage(Text(quantity)); });
     EXPECT_GE(watch.seen().size(), 2u);
   }
@@ -353,6 +384,99 @@ TEST_F(StagesTest, LogAndHandoffFolderLinksAreFollowedOnlyWhenTrusted) {
   std::filesystem::remove("elsewhere/cant.txt");
   EXPECT_EQ(MessageShownBy([] { HandoffStage(Text("2")); }), "Eroare\n" + NotWrittenMessage("2"));
   EXPECT_TRUE(std::filesystem::is_empty("elsewhere"));
+}
+
+TEST_F(StagesTest, FilesWithASecondNameAreNeitherReadNorWritten) {
+  // Hard links to files of this user: the log, a waiting value and a
+  // configuration small enough to be rewritten.
+  PutFile("profile", "echo profile\n");
+  PutFile("shadow", "root:*:20228:0:::\r\n");
+  PutFile("flag", "1");
+  std::filesystem::create_directory("raspuns");
+  std::error_code error;
+  std::filesystem::create_hard_link("profile", "log.txt", error);
+  if (!error) std::filesystem::create_hard_link("shadow", "raspuns/cant.txt", error);
+  if (!error) std::filesystem::create_hard_link("flag", "Kavrin.inf", error);
+  if (error) GTEST_SKIP() << "cannot make hard links here: " << error.message();
+
+  EXPECT_TRUE(AcquireQuantity().empty());
+  Text pending;
+  EXPECT_FALSE(ReadPendingQuantity(&pending));
+  EXPECT_EQ(MessageShownBy([] { RecordStage(Text("5")); }), "Eroare\n" + LogLostMessage("5"));
+  EXPECT_EQ(MessageShownBy([] { HandoffStage(Text("5")); }), "Eroare\n" + NotWrittenMessage("5"));
+  EXPECT_EQ(FileContents("profile"), "echo profile\n");
+  EXPECT_EQ(FileContents("shadow"), "root:*:20228:0:::\r\n");
+  EXPECT_EQ(FileContents("flag"), "1");
+}
+
+TEST_F(StagesTest, AHandoffFolderOfAnotherUserIsNotUsed) {
+  // Another user made "raspuns" first (in a sticky folder anyone may add
+  // to): that user could take away or replace every value put there.
+  std::filesystem::permissions(".", std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
+  std::filesystem::create_directory("raspuns");
+  PutFile("raspuns/cant.txt", "planted\r\n");
+  std::string why_not;
+  if (!runtime::platform::GiveLinkToOtherUser("raspuns", &why_not)) GTEST_SKIP() << why_not;
+  Text pending;
+  EXPECT_FALSE(ReadPendingQuantity(&pending));
+  std::filesystem::remove("raspuns/cant.txt");
+  EXPECT_EQ(MessageShownBy([] {
+              RecordStage(Text("4"));
+              HandoffStage(Text("4"));
+            }),
+            "Eroare\n" + NotWrittenMessage("4"));
+  EXPECT_TRUE(std::filesystem::is_empty("raspuns"));
+
+  // This user's link to a link of another user: every link on the way
+  // counts, not only the one under the name.
+  std::filesystem::remove_all("raspuns");
+  std::filesystem::create_directory("secret");
+  if (!MakeLink("secret", "hop", &why_not) || !MakeLink("hop", "raspuns", &why_not) ||
+      !runtime::platform::GiveLinkToOtherUser("hop", &why_not)) {
+    GTEST_SKIP() << why_not;
+  }
+  EXPECT_EQ(MessageShownBy([] { HandoffStage(Text("4")); }), "Eroare\n" + NotWrittenMessage("4"));
+  EXPECT_TRUE(std::filesystem::is_empty("secret"));
+}
+
+TEST_F(StagesTest, AHandoffFolderSwappedDuringRunsNeverLeadsElsewhere) {
+  // Another user swaps "raspuns" with a link of theirs to a folder only
+  // this user may use, over and over, while runs go on: no run may put
+  // anything there, nor read what is there. Bounded in runs and in time.
+  std::filesystem::create_directory("raspuns");
+  std::filesystem::create_directory("secret");
+  PutFile("secret/cant.txt", "SECRET\r\n");
+  std::filesystem::permissions("secret", std::filesystem::perms::owner_all);
+  std::filesystem::permissions(".", std::filesystem::perms::all);
+  std::filesystem::permissions("raspuns", std::filesystem::perms::all);
+  std::string why_not;
+  if (!MakeLink(std::filesystem::absolute("secret").string(), "swap", &why_not) ||
+      !runtime::platform::GiveLinkToOtherUser("swap", &why_not)) {
+    GTEST_SKIP() << why_not;
+  }
+  int handed_over = 0;
+  std::string messages;
+  {
+    auto swapper = runtime::platform::NameSwapper::Start("raspuns", "swap", "cant.txt", &why_not);
+    if (swapper == nullptr) GTEST_SKIP() << why_not;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (int run = 0; run < 300 && std::chrono::steady_clock::now() < end; ++run) {
+      messages += MessageShownBy([] {
+        RecordStage(Text("3"));
+        HandoffStage(Text("3"));
+      });
+    }
+    handed_over = swapper->Stop();
+  }
+  std::vector<std::string> secret;
+  for (const auto& entry : std::filesystem::directory_iterator("secret")) {
+    secret.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(secret, std::vector<std::string>{"cant.txt"});
+  EXPECT_EQ(FileContents("secret/cant.txt"), "SECRET\r\n");
+  EXPECT_EQ(messages.find("SECRET"), std::string::npos);
+  EXPECT_EQ(FileContents("log.txt").find("SECRET"), std::string::npos);
+  EXPECT_GT(handed_over, 0) << "no run got its value through";
 }
 
 }  // namespace

@@ -97,9 +97,12 @@ Text AcquireQuantity(const WaitLimits& limits) {
   // Never through a link: a dangling one would have the file created where
   // it points, and one to a small file would have that file overwritten. A
   // link there leaves the run without configuration.
+  // Nor into a file with another name too: that name may be another user's
+  // hard link to a file of this user's.
   if (runtime::QueryFileSize(configName) <= 1) {
     if (runtime::CreateNewTextFile(CONFIG_FILE, configName) == 0) {
-      runtime::CreateTextFile(CONFIG_FILE, configName, runtime::OPTION_NO_LINK);
+      runtime::CreateTextFile(CONFIG_FILE, configName,
+                              runtime::OPTION_NO_LINK | runtime::OPTION_ONE_NAME);
     }
     runtime::WriteLine(CONFIG_FILE, Text(DEFAULT_PORT_NAME));
     runtime::CloseTextFile(CONFIG_FILE);
@@ -107,9 +110,9 @@ Text AcquireQuantity(const WaitLimits& limits) {
   }
   // Read and closed at once, sharing it with everyone meanwhile: a second
   // run started during this one's weighing must be able to read it too. A
-  // failed open reads as an empty port name, which no port answers to.
-  runtime::OpenForReading(CONFIG_FILE, configName,
-                          runtime::OPTION_SHARE_READ | runtime::OPTION_SHARE_WRITE);
+  // failed open (another user's link, say) reads as an empty port name,
+  // which no port answers to.
+  runtime::OpenForReading(CONFIG_FILE, configName, CONFIG_READ_OPTIONS);
   const Text portName = runtime::ReadLine(CONFIG_FILE, MAX_PORT_NAME_LENGTH);
   runtime::CloseTextFile(CONFIG_FILE);
   return QueryScale(portName, limits);

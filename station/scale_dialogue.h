@@ -4,11 +4,18 @@
 #include <cstdint>
 
 #include "runtime/text.h"
+#include "runtime/text_file.h"
 
 namespace station {
 
 // The configuration file: its first line names the scale's serial port.
 inline constexpr char CONFIG_FILE_NAME[] = "Kavrin.inf";
+
+// How the configuration file is opened for reading: shared with everyone,
+// and through a link only when it is this user's or root's, as another
+// user's link may lead to a file that user could not read.
+inline constexpr int32_t CONFIG_READ_OPTIONS =
+    runtime::OPTION_SHARE_READ | runtime::OPTION_SHARE_WRITE | runtime::OPTION_TRUSTED_LINK;
 
 // The port written into a configuration file made on a first run.
 inline constexpr char DEFAULT_PORT_NAME[] = "COM1";

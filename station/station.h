@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "runtime/text.h"
+#include "runtime/text_file.h"
 
 namespace station {
 
@@ -16,27 +17,53 @@ runtime::Text AcquireQuantity();
 // The most of the waiting value's first line that is read.
 constexpr int32_t MAX_PENDING_LENGTH = 4096;
 
+// The folders one run works in, held from the record stage to the end of the
+// run: every file of the run is reached through them, so a folder swapped or
+// renamed meanwhile leads nowhere else.
+struct RunFolders {
+  runtime::FolderHandle station = 0;  // the current folder
+  runtime::FolderHandle handoff = 0;  // "raspuns", once it is held
+  // Why "raspuns" is not held: kMissing until it is looked for again with
+  // the intent to make it.
+  runtime::FolderOutcome handoffOutcome = runtime::FolderOutcome::kMissing;
+};
+
+// Holds the current folder and "raspuns" when it is there (it is not made
+// here).
+void HoldRunFolders(RunFolders* folders);
+
+// Lets go of both folders.
+void ReleaseRunFolders(RunFolders* folders);
+
 // Reads the value still waiting in "raspuns\cant.txt": stores its first line
 // (at most MAX_PENDING_LENGTH bytes of it) in `pending` and returns true when
 // the file can be opened for reading; otherwise `pending` is empty and the
-// result false. A link there, or a "raspuns" that is another user's link,
-// is never read through.
+// result false. A link there, a file there with another name too (a hard
+// link), or a "raspuns" that is not this user's or root's (see
+// runtime::HoldFolder) is never read through. The first form holds the
+// folders for this one call.
 bool ReadPendingQuantity(runtime::Text* pending);
+bool ReadPendingQuantity(const RunFolders& folders, runtime::Text* pending);
 
 // Appends the run's line to "log.txt": date and time, the value still
-// waiting (if any) and `newQuantity`. Writes nothing when the log cannot be
-// opened; when "log.txt" is a link of another user (neither this user nor
-// root), which is never written through, shows an "Eroare" message with
-// `newQuantity` instead.
+// waiting (if any) and `newQuantity`, and flushes it to the disk. A line that
+// is lost (the log cannot be opened, is a link of another user or a file
+// with another name too, which are never written through, or the line
+// cannot be written whole or flushed) gets an "Eroare" message with
+// `newQuantity`. The first form holds the folders for this one call.
 void RecordStage(const runtime::Text& newQuantity);
+void RecordStage(const RunFolders& folders, const runtime::Text& newQuantity);
 
 // Hands `newQuantity` to the consuming program through "raspuns\cant.txt",
 // or, while a value is still waiting there, shows the conflict message and
 // changes nothing. When the value cannot be put there for any other reason
 // (the file or its folder cannot be written, the disk is full, a link under
-// the file's name, a "raspuns" that is another user's link), says so in a
-// message of the same kind; the value is then only in the log.
+// the file's name, a "raspuns" that is not this user's or root's), says so in
+// a message of the same kind; the value is then only in the log. "raspuns"
+// is made and held here when `folders` does not hold it yet. The first form
+// holds the folders for this one call.
 void HandoffStage(const runtime::Text& newQuantity);
+void HandoffStage(RunFolders* folders, const runtime::Text& newQuantity);
 
 // The whole run: starts the services, acquires the new quantity, records
 // it, hands it off and stops the services, writing out every buffer.

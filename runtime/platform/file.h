@@ -110,6 +110,23 @@ enum class LinkTrust {
   kUntrusted,  // a link of another user
 };
 
+// A folder held open by this process; 0 means none. A name given with a
+// held folder is one entry of that very folder, however the folder's own
+// name or the names on the way to it change meanwhile: nothing swapped in
+// under those names is ever reached. POSIX: a directory descriptor, and
+// every call on a name in it is an *at() call. Windows: a handle to the
+// folder without delete sharing, so that it cannot be renamed, removed or
+// replaced while held, and names in it are opened under its path.
+using FolderHandle = std::intptr_t;
+
+// What holding a folder found.
+enum class FolderOutcome {
+  kHeld,       // the folder is held
+  kMissing,    // nothing under the name (or a link to nothing)
+  kUntrusted,  // not this user's: see HoldFolderIn
+  kFailed,     // anything else: not a folder, access denied
+};
+
 // Drive types below this value mean that no such drive or root exists.
 constexpr uint32_t kFirstExistingDriveType = 2;
 
@@ -119,9 +136,61 @@ constexpr uint32_t kFirstExistingDriveType = 2;
 // component as `links` allows. Returns 0 when the platform refuses: a
 // missing file or directory, access denied, a sharing conflict, a
 // directory, a link that `links` does not allow.
+// With `one_name` a file that has more than one name (a hard link: st_nlink,
+// nNumberOfLinks) is refused before anything is read, written or emptied:
+// another name may be someone else's way to a file this user must not touch.
 FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
                           FileDisposition disposition, uint32_t attributes,
-                          LinkRule links = LinkRule::kAny);
+                          LinkRule links = LinkRule::kAny, bool one_name = false);
+
+// Holds the current folder for as long as names are used in it; 0 when it
+// cannot be held.
+FolderHandle HoldCurrentFolder();
+
+// Holds the folder `name` (one component) in `parent`; with `create` it is
+// made first when nothing has the name, and its parent flushed to the disk
+// so that the new name survives a power cut. Fills `outcome` and returns 0
+// unless it is kHeld. POSIX: a link on the way is followed only under
+// LinkRule::kTrusted, link by link and component by component of each
+// target, each link read from the very entry whose owner was checked; the
+// folder reached must belong to this user or root, as one that another user
+// made first (in a sticky folder, say) lets that user remove or replace what
+// is put into it. Any of that failing is kUntrusted. Windows: a reparse
+// point (a symbolic link, a junction) is kUntrusted, and the folder is held
+// with read and write sharing only.
+FolderHandle HoldFolderIn(FolderHandle parent, const char* name, bool create,
+                          FolderOutcome* outcome);
+
+// Lets go of a held folder.
+void ReleaseFolder(FolderHandle folder);
+
+// Puts the folder's entries (new, moved and removed names) on the disk.
+// Returns false when the platform could not. Windows: nothing to do, as NTFS
+// journals names and MoveWithoutReplacingIn writes through.
+bool FlushFolder(FolderHandle folder);
+
+// OpenFileHandle for the entry `name` of the held `folder`.
+FileHandle OpenFileIn(FolderHandle folder, const char* name, uint32_t access, uint32_t share,
+                      FileDisposition disposition, uint32_t attributes, LinkRule links,
+                      bool one_name);
+
+// What is the entry `name` of `folder`, a link not followed: exactly one of
+// kFileAttributeDirectory, kFileAttributeNormal (a file) and
+// kFileAttributeDevice (anything else, a link or reparse point included), or
+// kInvalidFileAttributes when there is nothing.
+uint32_t QueryEntryAttributesIn(FolderHandle folder, const char* name);
+
+// MoveWithoutReplacing for two entries of the held `folder`. POSIX:
+// linkat(), then unlinkat() of `from`; where the file system refuses hard
+// links, renameat2() with RENAME_NOREPLACE, and where that is refused too,
+// the exclusive create and copy. Then the folder is flushed once.
+bool MoveWithoutReplacingIn(FolderHandle folder, const char* from, const char* to);
+
+// Removes the entry `name` (not a folder) of `folder`. True when removed.
+bool RemoveFileIn(FolderHandle folder, const char* name);
+
+// How big the open file is, in bytes; -1 when the platform cannot tell.
+int64_t QueryOpenFileSize(FileHandle file);
 
 // Reads up to `count` bytes at the file position into `destination`.
 // Returns the count read: 0 at the end of the file or on failure.

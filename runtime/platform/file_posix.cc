@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <stdio.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -34,6 +35,9 @@ constexpr uint32_t kDriveFixed = 3;
 constexpr uint32_t kDriveNoRootDir = 1;
 
 int Descriptor(FileHandle file) { return static_cast<int>(file); }
+
+// A folder's descriptor; 0 is the current folder.
+int FolderFd(FolderHandle folder) { return folder == 0 ? AT_FDCWD : static_cast<int>(folder); }
 
 std::string PosixPath(const char* path) {
   std::string name = path;
@@ -165,12 +169,12 @@ constexpr int kMaxLinkHops = 40;
 
 bool IsTrustedOwner(uid_t owner) { return owner == geteuid() || owner == 0; }
 
-// Reads the target of the link `name` into `target` when that link is
-// trusted. The owner and the target come from the same link, held open
-// while both are read: a link swapped in under the name meanwhile is never
-// taken for the trusted one.
-bool TrustedLinkTarget(const std::string& name, std::string* target) {
-  const int link = open(name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+// Reads the target of the link `name` in `directory` into `target` when
+// that link is trusted. The owner and the target come from the same link,
+// held open while both are read: a link swapped in under the name meanwhile
+// is never taken for the trusted one.
+bool TrustedLinkTarget(int directory, const std::string& name, std::string* target) {
+  const int link = openat(directory, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
   if (link < 0) return false;
   struct stat info;
   char text[4096];
@@ -189,15 +193,15 @@ bool TrustedLinkTarget(const std::string& name, std::string* target) {
   return true;
 }
 
-// open() that goes through a link at the last component only as `links`
+// openat() that goes through a link at the last component only as `links`
 // allows.
-int OpenUnderRule(std::string name, int flags, LinkRule links) {
-  if (links == LinkRule::kAny) return open(name.c_str(), flags, 0666);
+int OpenUnderRule(int directory, std::string name, int flags, LinkRule links) {
+  if (links == LinkRule::kAny) return openat(directory, name.c_str(), flags, 0666);
   for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
-    const int fd = open(name.c_str(), flags | O_NOFOLLOW, 0666);
+    const int fd = openat(directory, name.c_str(), flags | O_NOFOLLOW, 0666);
     if (fd >= 0 || errno != ELOOP || links != LinkRule::kTrusted) return fd;
     std::string target;
-    if (!TrustedLinkTarget(name, &target)) {
+    if (!TrustedLinkTarget(directory, name, &target)) {
       errno = ELOOP;
       return -1;
     }
@@ -207,11 +211,69 @@ int OpenUnderRule(std::string name, int flags, LinkRule links) {
   return -1;
 }
 
+// Walks `path` from the directory `from` one component at a time, following
+// a link only when it is trusted, and each link's target the same way.
+// Returns an O_PATH descriptor of what the path leads to, or -1 with errno
+// set; `untrusted` is set when a link of another user was in the way.
+int WalkTrusted(int from, const std::string& path, int* hops, bool* untrusted) {
+  int current = path[0] == '/' ? open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)
+                               : fcntl(from, F_DUPFD_CLOEXEC, 3);
+  if (current < 0) return -1;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    const int next = openat(current, part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat info;
+    if (next < 0 || fstat(next, &info) != 0) {
+      const int error = errno;
+      if (next >= 0) close(next);
+      close(current);
+      errno = error;
+      return -1;
+    }
+    if (!S_ISLNK(info.st_mode)) {
+      close(current);
+      current = next;
+      continue;
+    }
+    char text[4096];
+    ssize_t length = -1;
+    if (IsTrustedOwner(info.st_uid) && ++*hops <= kMaxLinkHops) {
+      length = readlinkat(next, "", text, sizeof(text));
+    }
+    close(next);
+    if (!IsTrustedOwner(info.st_uid)) *untrusted = true;
+    if (length <= 0 || length >= static_cast<ssize_t>(sizeof(text))) {
+      close(current);
+      errno = ELOOP;
+      return -1;
+    }
+    const int reached =
+        WalkTrusted(current, std::string(text, static_cast<size_t>(length)), hops, untrusted);
+    const int error = errno;
+    close(current);
+    if (reached < 0) {
+      errno = error;
+      return -1;
+    }
+    current = reached;
+  }
+  return current;
+}
+
+// Flushes the entries of the directory `fd`.
+bool FlushDirectoryFd(int fd) { return Fsync(fd); }
+
 }  // namespace
 
-FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
-                          FileDisposition disposition, uint32_t /*attributes*/, LinkRule links) {
-  const std::string name = PosixPath(path);
+namespace {
+
+FileHandle OpenAt(int directory, const std::string& name, uint32_t access, uint32_t share,
+                  FileDisposition disposition, LinkRule links, bool one_name) {
   if (name.empty()) return 0;
   const bool read = (access & kGenericRead) != 0;
   const bool write = (access & (kGenericWrite | kFileAppendData)) != 0;
@@ -244,7 +306,7 @@ FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
 
   int fd;
   do {
-    fd = OpenUnderRule(name, flags, links);
+    fd = OpenUnderRule(directory, name, flags, links);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return 0;
   fd = AvoidDescriptorZero(fd);
@@ -261,6 +323,11 @@ FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
     close(fd);
     return 0;
   }
+  // Before anything is read, written or emptied.
+  if (one_name && S_ISREG(info.st_mode) && info.st_nlink > 1) {
+    close(fd);
+    return 0;
+  }
   if (S_ISREG(info.st_mode)) {
     if (!ClaimShareMode(fd, (flags & O_ACCMODE) != O_WRONLY, read, write, share)) {
       close(fd);
@@ -273,6 +340,106 @@ FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
     }
   }
   return fd;
+}
+
+}  // namespace
+
+FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
+                          FileDisposition disposition, uint32_t /*attributes*/, LinkRule links,
+                          bool one_name) {
+  return OpenAt(AT_FDCWD, PosixPath(path), access, share, disposition, links, one_name);
+}
+
+FileHandle OpenFileIn(FolderHandle folder, const char* name, uint32_t access, uint32_t share,
+                      FileDisposition disposition, uint32_t /*attributes*/, LinkRule links,
+                      bool one_name) {
+  // One entry of the folder: a path would lead out of it.
+  const std::string entry = name;
+  if (entry.find_first_of("/\\") != std::string::npos || entry == "." || entry == "..") return 0;
+  return OpenAt(FolderFd(folder), entry, access, share, disposition, links, one_name);
+}
+
+int64_t QueryOpenFileSize(FileHandle file) {
+  struct stat info;
+  return fstat(Descriptor(file), &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
+}
+
+FolderHandle HoldCurrentFolder() {
+  int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // A folder this user may enter but not list: held all the same, only not
+  // flushed.
+  if (fd < 0) fd = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  fd = AvoidDescriptorZero(fd);
+  return fd < 0 ? 0 : fd;
+}
+
+FolderHandle HoldFolderIn(FolderHandle parent, const char* name, bool create,
+                          FolderOutcome* outcome) {
+  const int parent_fd = FolderFd(parent);
+  const std::string entry = name;
+  *outcome = FolderOutcome::kFailed;
+  if (entry.empty() || entry.find_first_of("/\\") != std::string::npos) return 0;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    int hops = 0;
+    bool untrusted = false;
+    const int reached = WalkTrusted(parent_fd, entry, &hops, &untrusted);
+    if (untrusted) {
+      if (reached >= 0) close(reached);
+      *outcome = FolderOutcome::kUntrusted;
+      return 0;
+    }
+    if (reached < 0) {
+      if (errno != ENOENT) return 0;
+      *outcome = FolderOutcome::kMissing;
+      if (!create || attempt > 0) return 0;
+      // Made here only when nothing has the name: mkdirat() never follows a
+      // link, a dangling one included.
+      if (mkdirat(parent_fd, entry.c_str(), 0777) != 0 && errno != EEXIST) {
+        *outcome = FolderOutcome::kFailed;
+        return 0;
+      }
+      // Without this a power cut can take the new folder away again, with
+      // whatever is flushed into it later. Failing here changes nothing: the
+      // folder is there.
+      FlushDirectoryFd(parent_fd);
+      continue;
+    }
+    // From the walk's end itself, never by name again.
+    const int fd = AvoidDescriptorZero(openat(reached, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    close(reached);
+    struct stat info;
+    if (fd < 0) {
+      *outcome = errno == ENOENT ? FolderOutcome::kMissing : FolderOutcome::kFailed;
+      return 0;
+    }
+    if (fstat(fd, &info) != 0 || !IsTrustedOwner(info.st_uid)) {
+      close(fd);
+      *outcome = FolderOutcome::kUntrusted;
+      return 0;
+    }
+    *outcome = FolderOutcome::kHeld;
+    return fd;
+  }
+  return 0;
+}
+
+void ReleaseFolder(FolderHandle folder) {
+  if (folder != 0) close(FolderFd(folder));
+}
+
+bool FlushFolder(FolderHandle folder) { return FlushDirectoryFd(FolderFd(folder)); }
+
+uint32_t QueryEntryAttributesIn(FolderHandle folder, const char* name) {
+  struct stat info;
+  if (fstatat(FolderFd(folder), name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return kInvalidFileAttributes;
+  }
+  if (S_ISDIR(info.st_mode)) return kFileAttributeDirectory;
+  return S_ISREG(info.st_mode) ? kFileAttributeNormal : kFileAttributeDevice;
+}
+
+bool RemoveFileIn(FolderHandle folder, const char* name) {
+  return unlinkat(FolderFd(folder), name, 0) == 0;
 }
 
 int32_t ReadFromFile(FileHandle file, void* destination, int32_t count) {
@@ -352,10 +519,11 @@ namespace {
 
 // The fallback of MoveWithoutReplacing for file systems without hard links:
 // `to` is created exclusively and filled with the content of `from`.
-bool CopyIntoNewFile(const std::string& from, const std::string& to) {
-  int source = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+bool CopyIntoNewFile(int directory, const std::string& from, const std::string& to) {
+  int source = openat(directory, from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
   if (source < 0) return false;
-  int target = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+  int target = openat(directory, to.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
   if (target < 0) {
     close(source);
     return false;
@@ -380,7 +548,7 @@ bool CopyIntoNewFile(const std::string& from, const std::string& to) {
   if (copied && !Fsync(target)) copied = false;
   if (close(target) != 0) copied = false;
   // A value cut short must not be handed over.
-  if (!copied) unlink(to.c_str());
+  if (!copied) unlinkat(directory, to.c_str(), 0);
   return copied;
 }
 
@@ -409,9 +577,38 @@ bool MoveWithoutReplacing(const char* from, const char* to) {
       errno != ENOSYS) {
     return false;
   }
-  if (!CopyIntoNewFile(source, target)) return false;
+  if (!CopyIntoNewFile(AT_FDCWD, source, target)) return false;
   unlink(source.c_str());
   FlushDirectoriesOf(source, target);
+  return true;
+}
+
+bool MoveWithoutReplacingIn(FolderHandle folder, const char* from, const char* to) {
+  const int directory = FolderFd(folder);
+  // Only a link for the new name while the old one stays: it fails when the
+  // new name exists, whatever is there, and never follows a link at `from`.
+  if (linkat(directory, from, directory, to, 0) == 0) {
+    unlinkat(directory, from, 0);
+    // One flush makes the new name and the removal of the old one durable
+    // together. When it fails the value is in place all the same.
+    FlushDirectoryFd(directory);
+    return true;
+  }
+  if (errno == EEXIST) return false;
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != EXDEV && errno != EMLINK &&
+      errno != ENOSYS) {
+    return false;
+  }
+  // No hard links here: a rename that refuses to replace does the same.
+  if (renameat2(directory, from, directory, to, RENAME_NOREPLACE) == 0) {
+    FlushDirectoryFd(directory);
+    return true;
+  }
+  if (errno == EEXIST) return false;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
+  if (!CopyIntoNewFile(directory, from, to)) return false;
+  unlinkat(directory, from, 0);
+  FlushDirectoryFd(directory);
   return true;
 }
 

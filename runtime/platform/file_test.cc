@@ -313,6 +313,75 @@ TEST_F(FileTest, DirectoriesAreMadeOnceAndNeverOpenAsFiles) {
   EXPECT_NE(QueryPathAttributes("dir") & kFileAttributeDirectory, 0u);
 }
 
+TEST_F(FileTest, AHeldFolderKeepsItsEntriesWhateverHappensToItsName) {
+  const FolderHandle current = HoldCurrentFolder();
+  ASSERT_NE(current, 0);
+  FolderOutcome outcome;
+  EXPECT_EQ(HoldFolderIn(current, "raspuns", false, &outcome), 0);
+  EXPECT_EQ(outcome, FolderOutcome::kMissing);
+  const FolderHandle held = HoldFolderIn(current, "raspuns", true, &outcome);
+  ASSERT_NE(held, 0);
+  EXPECT_EQ(outcome, FolderOutcome::kHeld);
+
+  // Another folder swapped in under the name: Windows refuses to move a
+  // held folder; elsewhere the held one goes along with its new name.
+  std::error_code refused;
+  std::filesystem::rename("raspuns", "moved", refused);
+  if (PathsHaveDriveLetters()) {
+    EXPECT_TRUE(refused) << "Windows let a held folder be moved";
+  }
+  const std::string home = refused ? "raspuns" : "moved";
+  if (!refused) std::filesystem::create_directory("raspuns");
+  const FileHandle file =
+      OpenFileIn(held, "new.tmp", kReadWrite, kFileShareRead, FileDisposition::kCreateNew,
+                 kFileAttributeNormal, LinkRule::kNever, false);
+  ASSERT_NE(file, 0);
+  EXPECT_EQ(WriteToFile(file, "value\r\n", 7), 7);
+  EXPECT_EQ(QueryOpenFileSize(file), 7);
+  CloseFileHandle(file);
+  EXPECT_TRUE(MoveWithoutReplacingIn(held, "new.tmp", "cant.txt"));
+  PutFile(home + "/other.tmp", "later\r\n");
+  EXPECT_FALSE(MoveWithoutReplacingIn(held, "other.tmp", "cant.txt"));
+  EXPECT_EQ(FileContents(home + "/cant.txt"), "value\r\n");
+  if (!refused) {
+    EXPECT_TRUE(std::filesystem::is_empty("raspuns"));
+  }
+  EXPECT_EQ(QueryEntryAttributesIn(held, "cant.txt"), kFileAttributeNormal);
+  EXPECT_TRUE(RemoveFileIn(held, "cant.txt"));
+  EXPECT_EQ(QueryEntryAttributesIn(held, "cant.txt"), kInvalidFileAttributes);
+  // Names are entries of the folder, never paths out of it.
+  EXPECT_EQ(OpenFileIn(held, "..\\escaped", kReadWrite, 0, FileDisposition::kCreateNew,
+                       kFileAttributeNormal, LinkRule::kNever, false),
+            0);
+  EXPECT_FALSE(Exists("escaped"));
+  ReleaseFolder(held);
+
+  // A file instead of a folder is no folder to hold.
+  PutFile("file", "x");
+  EXPECT_EQ(HoldFolderIn(current, "file", true, &outcome), 0);
+  EXPECT_EQ(outcome, FolderOutcome::kFailed);
+  ReleaseFolder(current);
+}
+
+TEST_F(FileTest, FilesWithASecondNameAreRefusedWhereAsked) {
+  PutFile("one", "x");
+  std::error_code error;
+  std::filesystem::create_hard_link("one", "two", error);
+  if (error) GTEST_SKIP() << "cannot make hard links here: " << error.message();
+  for (FileDisposition disposition :
+       {FileDisposition::kOpenExisting, FileDisposition::kOpenAlways,
+        FileDisposition::kCreateAlways, FileDisposition::kTruncateExisting}) {
+    EXPECT_EQ(OpenFileHandle("two", kReadWrite, kShareBoth, disposition, kFileAttributeNormal,
+                             LinkRule::kNever, true),
+              0);
+    EXPECT_EQ(FileContents("one"), "x");
+  }
+  const FileHandle file = OpenFileHandle("two", kRead, kShareBoth, FileDisposition::kOpenExisting,
+                                         kFileAttributeNormal, LinkRule::kNever, false);
+  EXPECT_NE(file, 0);
+  if (file != 0) CloseFileHandle(file);
+}
+
 TEST_F(FileTest, MovesNeverReplaceAnExistingName) {
   ASSERT_TRUE(MakeOneDirectory("out"));
   PutFile("out/new.tmp", "value\r\n");

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "runtime/platform/mutex.h"
@@ -72,27 +73,164 @@ bool IsAppender(HANDLE file) {
 
 }  // namespace
 
+namespace {
+
+// A held folder: the handle that keeps it in place, and its path with a
+// trailing '\' that names in it are opened under (empty for the current
+// folder, which Windows itself holds for the process).
+struct HeldFolder {
+  HANDLE handle;
+  std::string prefix;
+};
+
+HeldFolder* Folder(FolderHandle folder) {
+  static HeldFolder current{INVALID_HANDLE_VALUE, ""};
+  return folder == 0 ? &current : reinterpret_cast<HeldFolder*>(folder);
+}
+
+bool IsOneEntry(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of("\\/:") == std::string::npos;
+}
+
+// True when `truncates` opens empty an existing file.
+bool Truncates(FileDisposition disposition) {
+  return disposition == FileDisposition::kCreateAlways ||
+         disposition == FileDisposition::kTruncateExisting;
+}
+
+// True when the handle is a file with more than one name, or a reparse
+// point where `links` allows none.
+bool RefusedAfterOpen(HANDLE file, LinkRule links, bool one_name) {
+  if (links != LinkRule::kNever && !one_name) return false;
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!GetFileInformationByHandle(file, &information)) return true;
+  if (links == LinkRule::kNever && (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return true;
+  }
+  return one_name && (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+         information.nNumberOfLinks > 1;
+}
+
+}  // namespace
+
 FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
-                          FileDisposition disposition, uint32_t attributes, LinkRule links) {
+                          FileDisposition disposition, uint32_t attributes, LinkRule links,
+                          bool one_name) {
   // Opening the reparse point itself never reaches what it points to; a
   // handle that is one is then given up.
   if (links == LinkRule::kNever) attributes |= FILE_FLAG_OPEN_REPARSE_POINT;
-  HANDLE file = CreateFileA(path, access, share, nullptr, static_cast<DWORD>(disposition),
-                            attributes, nullptr);
-  if (file == INVALID_HANDLE_VALUE || file == nullptr) return 0;
-  if (links == LinkRule::kNever) {
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(file, &information) ||
-        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      CloseHandle(file);
+  // An open that empties the file would do so before its handle could be
+  // looked at: a handle without access looks first, and, sharing everything
+  // but deletion, keeps the name on that very file until the real open.
+  HANDLE look = INVALID_HANDLE_VALUE;
+  if (one_name && Truncates(disposition)) {
+    look = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       attributes, nullptr);
+    if (look != INVALID_HANDLE_VALUE && RefusedAfterOpen(look, links, one_name)) {
+      CloseHandle(look);
       return 0;
     }
+  }
+  HANDLE file = CreateFileA(path, access, share, nullptr, static_cast<DWORD>(disposition),
+                            attributes, nullptr);
+  if (look != INVALID_HANDLE_VALUE) CloseHandle(look);
+  if (file == INVALID_HANDLE_VALUE || file == nullptr) return 0;
+  if (RefusedAfterOpen(file, links, one_name)) {
+    CloseHandle(file);
+    return 0;
   }
   if ((access & kFileAppendData) != 0 && (access & kGenericWrite) == 0) {
     MutexLock hold(&appenders_lock);
     appenders.push_back(file);
   }
   return reinterpret_cast<FileHandle>(file);
+}
+
+FileHandle OpenFileIn(FolderHandle folder, const char* name, uint32_t access, uint32_t share,
+                      FileDisposition disposition, uint32_t attributes, LinkRule links,
+                      bool one_name) {
+  if (!IsOneEntry(name)) return 0;
+  const std::string path = Folder(folder)->prefix + name;
+  return OpenFileHandle(path.c_str(), access, share, disposition, attributes, links, one_name);
+}
+
+int64_t QueryOpenFileSize(FileHandle file) {
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(file), &information)) return -1;
+  return (static_cast<int64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+}
+
+FolderHandle HoldCurrentFolder() {
+  return reinterpret_cast<FolderHandle>(new HeldFolder{INVALID_HANDLE_VALUE, ""});
+}
+
+FolderHandle HoldFolderIn(FolderHandle parent, const char* name, bool create,
+                          FolderOutcome* outcome) {
+  *outcome = FolderOutcome::kFailed;
+  if (!IsOneEntry(name)) return 0;
+  const std::string path = Folder(parent)->prefix + name;
+  // Made only when nothing has the name; an existing one is simply held.
+  if (create) CreateDirectoryA(path.c_str(), nullptr);
+  // Without delete sharing nobody can rename, remove or replace the folder
+  // while it is held; the reparse point itself is opened, never followed.
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      *outcome = FolderOutcome::kMissing;
+    }
+    return 0;
+  }
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!GetFileInformationByHandle(handle, &information)) {
+    CloseHandle(handle);
+    return 0;
+  }
+  if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    CloseHandle(handle);
+    *outcome = FolderOutcome::kUntrusted;
+    return 0;
+  }
+  if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    CloseHandle(handle);
+    return 0;
+  }
+  *outcome = FolderOutcome::kHeld;
+  return reinterpret_cast<FolderHandle>(new HeldFolder{handle, path + "\\"});
+}
+
+void ReleaseFolder(FolderHandle folder) {
+  if (folder == 0) return;
+  HeldFolder* held = Folder(folder);
+  if (held->handle != INVALID_HANDLE_VALUE) CloseHandle(held->handle);
+  delete held;
+}
+
+bool FlushFolder(FolderHandle /*folder*/) { return true; }
+
+uint32_t QueryEntryAttributesIn(FolderHandle folder, const char* name) {
+  if (!IsOneEntry(name)) return kInvalidFileAttributes;
+  const DWORD attributes = GetFileAttributesA((Folder(folder)->prefix + name).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return kInvalidFileAttributes;
+  // A reparse point is neither a file nor a folder to the caller.
+  if (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) {
+    return kFileAttributeDevice;
+  }
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? kFileAttributeDirectory : kFileAttributeNormal;
+}
+
+bool MoveWithoutReplacingIn(FolderHandle folder, const char* from, const char* to) {
+  if (!IsOneEntry(from) || !IsOneEntry(to)) return false;
+  const std::string prefix = Folder(folder)->prefix;
+  return MoveWithoutReplacing((prefix + from).c_str(), (prefix + to).c_str());
+}
+
+bool RemoveFileIn(FolderHandle folder, const char* name) {
+  if (!IsOneEntry(name)) return false;
+  return DeleteFileA((Folder(folder)->prefix + name).c_str()) != FALSE;
 }
 
 int32_t ReadFromFile(FileHandle file, void* destination, int32_t count) {
