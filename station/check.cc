@@ -344,14 +344,21 @@ std::string CheckFiles(std::string* report) {
   }
 
   *report += "   raspuns: ";
-  const bool folderTrusted =
-      runtime::QueryLinkTrust(Text("raspuns")) != runtime::LinkTrust::kUntrusted;
+  // Held the way a weighing holds it, so that the verdict is the weighing's:
+  // a link of another user anywhere on the way, or a folder that another
+  // user made, is refused there.
+  RunFolders held;
+  HoldRunFolders(&held);
+  const bool folderTrusted = held.handoffOutcome != runtime::FolderOutcome::kUntrusted;
   const int64_t folder = runtime::QueryFileSize(Text("raspuns"));
   bool handoffPossible = true;
   if (!folderTrusted) {
-    *report += std::string(kForeignLink) +
-               ": a weighing\n   neither reads nor writes through it, so no value can be "
-               "handed over.\n";
+    *report += runtime::QueryLinkTrust(Text("raspuns")) == runtime::LinkTrust::kNoLink
+                   ? "is a folder that another user made (neither this user nor root)"
+                   : "is a link that another user made, or leads through one";
+    *report +=
+        ": a weighing\n   neither reads nor writes through it, so no value can be "
+        "handed over.\n";
     handoffPossible = false;
   } else if (folder == -2) {
     *report += "folder exists";
@@ -388,7 +395,15 @@ std::string CheckFiles(std::string* report) {
     warning = "raspuns\\cant.txt is in the way";
   } else if (handoff == runtime::PathKind::kNothing) {
     *report += "no value waiting.\n";
-  } else if (handoff == runtime::PathKind::kFile && ReadPendingQuantity(&pending)) {
+  } else if (runtime::PathOwner owner;
+             handoff == runtime::PathKind::kFile &&
+             runtime::QueryPathOwner("raspuns/cant.txt", &owner) && owner.links > 1) {
+    // Never read either: a second name may be that of any file.
+    *report +=
+        "has a second name (a hard link), which a weighing never reads through: the\n"
+        "   next weighing would show \"Eroare\" and not hand its value over.\n";
+    warning = "raspuns\\cant.txt is in the way";
+  } else if (handoff == runtime::PathKind::kFile && ReadPendingQuantity(held, &pending)) {
     *report += "a value is waiting: " + Quoted(pending) +
                ".\n   The consuming program has not taken it: the next weighing would show "
                "\"Eroare\"\n   and not hand its value over.\n";
@@ -400,6 +415,7 @@ std::string CheckFiles(std::string* report) {
     *report += ": the next weighing would show \"Eroare\" and not hand its value over.\n";
     warning = "raspuns\\cant.txt is in the way";
   }
+  ReleaseRunFolders(&held);
   WarnAboutOpenFolder(".", "This folder", report);
   if (folderTrusted && folder == -2) WarnAboutOpenFolder("raspuns", "raspuns", report);
   return warning;

@@ -398,6 +398,37 @@ case $case_name in
     grep -q SECRET "$scratch/out" && fail "a file with a second name was read"
     verdict_is 3
     ;;
+  check_handoff_folder)
+    # --check gives a weighing's verdict on raspuns: a cant.txt with a second
+    # name is not read, and natively neither is a folder that another user
+    # made nor root's link that leads through another user's link.
+    printf 'SECRET-FIRST-LINE\r\n' >"$scratch/secret"
+    chmod 0600 "$scratch/secret"
+    start_scale stable:4.00
+    mkdir raspuns
+    ln "$scratch/secret" raspuns/cant.txt
+    run_expecting 0 1 --check
+    says 'raspuns\cant.txt: has a second name (a hard link)'
+    grep -q SECRET "$scratch/out" && fail "a file with a second name was read"
+    rm raspuns/cant.txt
+    rmdir raspuns
+    if [ "$mode" = native ] && [ "$(id -u)" -eq 0 ]; then
+      as_other() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+      chmod 0755 "$scratch"
+      chmod 1777 .
+      mkdir -m 0700 "$scratch/root-only"
+      as_other ln -s "$scratch/root-only" other-link
+      ln -s other-link raspuns
+      run_expecting 0 2 --check
+      says "raspuns: is a link that another user made, or leads through one"
+      grep -q "folder exists" "$scratch/out" && fail "a folder reached through another user's link"
+      rm raspuns other-link
+      as_other mkdir raspuns
+      run_expecting 0 3 --check
+      says "raspuns: is a folder that another user made"
+      says "no value can be handed over"
+    fi
+    ;;
   check_escapes)
     # Outside texts reach the terminal with their control bytes named: a
     # misspelt option, and natively the folder's name, the program's path
