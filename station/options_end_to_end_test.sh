@@ -152,6 +152,26 @@ case $case_name in
     [ "$(sed -n 3p "$scratch/out")" = "SHA-256: $(digest_of "$weigh")" ] ||
       fail "the digest is not sha256sum's $(digest_of "$weigh")"
     ;;
+  folder_outside_the_code_page)
+    # A folder named with letters that the ANSI code page of a Romanian
+    # Windows (1250) lacks: ț (t with comma below). --version names the
+    # program file and hashes that very file; --check names the folder.
+    folder="$scratch/Recepție"
+    mkdir "$folder"
+    cp "$weigh" "$folder/"
+    weigh="$folder/$(basename "$weigh")"
+    cd "$folder"
+    run_expecting 0 0 --version
+    program_file_is "$(sed -n 2p "$scratch/out")"
+    [ "$(sed -n 3p "$scratch/out")" = "SHA-256: $(digest_of "$weigh")" ] ||
+      fail "the digest is not sha256sum's $(digest_of "$weigh")"
+    run_expecting 3 0 --check
+    here=$(pwd)
+    [ "$mode" = wine ] && here="Z:$(tr / '\\' <<<"$here")"
+    [ "$(sed -n 1p "$scratch/out")" = "weigh $WEIGH_EXPECTED_VERSION --check in $here" ] ||
+      fail "the folder is not named $here"
+    program_file_is "$(sed -n 2p "$scratch/out")"
+    ;;
   version_unreadable_program)
     # A program file that cannot be read (execute only, and a user who is
     # not root) gives a line that says why, never a digest; --version then

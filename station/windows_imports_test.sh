@@ -30,6 +30,9 @@ shift
 #   CryptDestroyHash, CryptReleaseContext: Windows XP (CALG_SHA_256 with the
 #   PROV_RSA_AES provider from Windows XP SP3 on; the code that uses it
 #   compiles with _WIN32_WINNT=0x0501 and NTDDI_VERSION for XP SP3).
+#   For paths with letters outside the ANSI code page: GetModuleFileNameW,
+#   GetCurrentDirectoryW, CreateFileW, FormatMessageW: Windows XP.
+#   WriteConsoleW, GetConsoleMode: Windows 2000 Professional.
 allowed=$(
   cat <<'LIST'
 ADVAPI32.DLL:CryptAcquireContextA
@@ -50,6 +53,7 @@ KERNEL32.DLL:CloseHandle
 KERNEL32.DLL:CreateDirectoryA
 KERNEL32.DLL:CreateEventA
 KERNEL32.DLL:CreateFileA
+KERNEL32.DLL:CreateFileW
 KERNEL32.DLL:CreateSemaphoreA
 KERNEL32.DLL:CreateSemaphoreW
 KERNEL32.DLL:DeleteCriticalSection
@@ -62,10 +66,13 @@ KERNEL32.DLL:FindClose
 KERNEL32.DLL:FindFirstFileA
 KERNEL32.DLL:FlushFileBuffers
 KERNEL32.DLL:FormatMessageA
+KERNEL32.DLL:FormatMessageW
 KERNEL32.DLL:FreeConsole
 KERNEL32.DLL:FreeLibrary
 KERNEL32.DLL:GetCommState
+KERNEL32.DLL:GetConsoleMode
 KERNEL32.DLL:GetCurrentDirectoryA
+KERNEL32.DLL:GetCurrentDirectoryW
 KERNEL32.DLL:GetCurrentProcess
 KERNEL32.DLL:GetCurrentProcessId
 KERNEL32.DLL:GetCurrentThread
@@ -78,6 +85,7 @@ KERNEL32.DLL:GetHandleInformation
 KERNEL32.DLL:GetLastError
 KERNEL32.DLL:GetLocalTime
 KERNEL32.DLL:GetModuleFileNameA
+KERNEL32.DLL:GetModuleFileNameW
 KERNEL32.DLL:GetModuleHandleA
 KERNEL32.DLL:GetModuleHandleW
 KERNEL32.DLL:GetProcAddress
@@ -143,6 +151,7 @@ KERNEL32.DLL:VirtualQuery
 KERNEL32.DLL:WaitForMultipleObjects
 KERNEL32.DLL:WaitForSingleObject
 KERNEL32.DLL:WideCharToMultiByte
+KERNEL32.DLL:WriteConsoleW
 KERNEL32.DLL:WriteFile
 MSVCRT.DLL:__getmainargs
 MSVCRT.DLL:__initenv

@@ -13,8 +13,9 @@ namespace runtime::platform {
 bool OpenReportOutput();
 
 // Writes `count` bytes of report text to what OpenReportOutput found; each
-// LF goes out as CR LF on Windows. Returns false when not everything could
-// be written.
+// LF goes out as CR LF on Windows. Windows: the text is UTF-8, written as
+// it is to a file or a pipe and as UTF-16 (WriteConsoleW) to a console.
+// Returns false when not everything could be written.
 bool WriteReportOutput(const char* bytes, int32_t count);
 
 }  // namespace runtime::platform
