@@ -134,6 +134,11 @@ Text ReadLine(ObjectValue value);
 // line as long as a whole file costs neither the time nor the memory.
 Text ReadLine(ObjectValue value, int32_t maxLength);
 
+// Reads up to `count` bytes at the file's position into `destination`,
+// byte for byte. Returns how many were read: fewer only at the end of the
+// file, 0 when no file is open under `value`.
+int32_t ReadBytes(ObjectValue value, void* destination, int32_t count);
+
 // Writes the bytes of `text` and CR LF. Returns the bytes accepted (the
 // text's length plus 2), 0 when no file is open under `value`.
 int32_t WriteLine(ObjectValue value, const Text& text);

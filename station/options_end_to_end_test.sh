@@ -281,6 +281,32 @@ case $case_name in
     run_expecting 3 0 --check
     says "as good as missing"
     ;;
+  check_notepad_encodings)
+    # Kavrin.inf as Notepad saves it as "UTF-8" (with a byte order mark) and
+    # as "Unicode" (UTF-16 LE with its mark): --check names the encoding and
+    # finds the port, and a weighing hands the weight over.
+    start_scale stable:12.50
+    name=$(head -c -2 Kavrin.inf)
+    for encoding in utf8 utf16; do
+      if [ $encoding = utf8 ]; then
+        printf '\xef\xbb\xbf%s\r\n' "$name" >Kavrin.inf
+        words="Saved as UTF-8 with a byte order mark (Notepad's \"UTF-8\"): read after the mark."
+      else
+        printf '%s\r\n' "$name" | iconv -f ASCII -t UTF-16LE | { printf '\xff\xfe'; cat; } >Kavrin.inf
+        words="Saved as UTF-16 (Notepad's \"Unicode\"): read as such."
+      fi
+      run_expecting 0 $(($(requests) + 1)) --check
+      says "$words"
+      says "First line: \"$name\""
+      verdict_is 0
+      before=$(requests)
+      run
+      [ "$status" -eq 0 ] || fail "$encoding: the weighing's exit status $status"
+      printf '\00212.50\r\n' | cmp -s - raspuns/cant.txt || fail "$encoding: no weight handed over"
+      rm -r raspuns log.txt
+      [ "$(requests)" -eq $((before + 1)) ] || fail "$encoding: the weighing did not ask the scale"
+    done
+    ;;
   check_missing_port)
     printf 'NOSUCHPORT\r\n' >Kavrin.inf
     run_expecting 4 0 --check
