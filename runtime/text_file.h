@@ -85,7 +85,9 @@ enum class PathKind {
 // Returns what is at `path`; a symbolic link counts as what it points to.
 PathKind QueryPathKind(const Text& path);
 
+using platform::CurrentFolderLength;
 using platform::LinkTrust;
+using platform::LongestFullPath;
 
 // Tells whether the last component of `path` is a link, and whether it is
 // one of this user or root (see platform::QueryLinkTrust).

@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -418,5 +421,15 @@ bool MoveWithoutReplacing(const char* from, const char* to) {
 bool RemoveFileAt(const char* path) { return unlink(PosixPath(path).c_str()) == 0; }
 
 bool PathsHaveDriveLetters() { return false; }
+
+int32_t LongestFullPath() { return PATH_MAX - 1; }
+
+int32_t CurrentFolderLength() {
+  char* path = getcwd(nullptr, 0);
+  if (path == nullptr) return 0;
+  const auto length = static_cast<int32_t>(std::strlen(path));
+  std::free(path);
+  return length;
+}
 
 }  // namespace runtime::platform
