@@ -313,6 +313,11 @@ case $case_name in
       rm -r raspuns log.txt
       [ "$(requests)" -eq $((before + 1)) ] || fail "$encoding: the weighing did not ask the scale"
     done
+    # A letter outside ASCII (ș) is in no port name.
+    printf '\xff\xfeC\0O\0M\0\x19\x02\r\0\n\0' >Kavrin.inf
+    run_expecting 3 $(requests) --check
+    says "Its first line holds letters outside ASCII, which no port name has"
+    verdict_is 3
     ;;
   check_missing_port)
     printf 'NOSUCHPORT\r\n' >Kavrin.inf
