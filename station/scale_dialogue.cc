@@ -87,8 +87,7 @@ PortNameLine DecodePortName(std::string_view bytes) {
 PortNameLine ReadPortName(runtime::ObjectValue file) {
   // Enough for the longest name in UTF-16 with its mark.
   std::string bytes(2 * MAX_PORT_NAME_LENGTH + 3, '\0');
-  const int32_t got =
-      runtime::ReadBytes(file, bytes.data(), static_cast<int32_t>(bytes.size()));
+  const int32_t got = runtime::ReadBytes(file, bytes.data(), static_cast<int32_t>(bytes.size()));
   bytes.resize(static_cast<size_t>(std::max(got, 0)));
   return DecodePortName(bytes);
 }

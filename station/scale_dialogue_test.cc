@@ -379,8 +379,7 @@ std::string Utf16(const std::string& text, bool little) {
 TEST_F(AcquireQuantityTest, NotepadsUtf8AndUnicodeConfigurationsWeigh) {
   StartScale({.replies = {kStableReply}});
   const std::string line = line_->DeviceName() + "\r\nignored\r\n";
-  for (const std::string& config :
-       {"\xEF\xBB\xBF" + line, Utf16(line, true), Utf16(line, false)}) {
+  for (const std::string& config : {"\xEF\xBB\xBF" + line, Utf16(line, true), Utf16(line, false)}) {
     WriteConfig(config);
     EXPECT_EQ(Acquire(), kWeight) << config;
     EXPECT_EQ(ReadConfig(), config);
@@ -400,10 +399,11 @@ TEST(PortNameTest, PlainBytesReadAsAlwaysAndMarksAreDecoded) {
       {nul, "COM5", ConfigEncoding::kPlainBytes},
       {"CO\rM", "CO", ConfigEncoding::kPlainBytes},
       {std::string(5000, 'a'), std::string(4096, 'a'), ConfigEncoding::kPlainBytes},
-      {"\xEF\xBB" "COM5", "\xEF\xBB" "COM5", ConfigEncoding::kPlainBytes},
+      {std::string("\xEF\xBB") + "COM5", std::string("\xEF\xBB") + "COM5",
+       ConfigEncoding::kPlainBytes},
       {"\xFF", "\xFF", ConfigEncoding::kPlainBytes},
       {"\xEF\xBB\xBF", "", ConfigEncoding::kUtf8WithMark},
-      {"\xEF\xBB\xBF" "COM\xC8\x99\n", "COM\xC8\x99", ConfigEncoding::kUtf8WithMark},
+      {std::string("\xEF\xBB\xBF") + "COM\xC8\x99\n", "COM\xC8\x99", ConfigEncoding::kUtf8WithMark},
       // UTF-16: up to CR, LF or a zero character; an odd last byte is no
       // character.
       {Utf16("COM12\nx", true) + "C", "COM12", ConfigEncoding::kUtf16LittleEndian},

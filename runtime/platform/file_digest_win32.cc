@@ -97,9 +97,8 @@ FileDigest Sha256OfProgramFile() {
   if (length == 0 || length >= capacity) {
     FileDigest digest;
     digest.path = "(unknown)";
-    digest.failure =
-        "the program's file name cannot be had: " +
-        (length == 0 ? Reason(GetLastError()) : std::string("it is too long"));
+    digest.failure = "the program's file name cannot be had: " +
+                     (length == 0 ? Reason(GetLastError()) : std::string("it is too long"));
     return digest;
   }
   return Sha256OfFile(Utf8FromWide(name.data(), static_cast<int>(length)));

@@ -79,9 +79,9 @@ std::string SystemErrorText(int32_t code) {
   // Wide, and so UTF-8 like the paths around it in a report: the ANSI text
   // of a Romanian Windows is code page 1250.
   wchar_t text[512];
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                static_cast<DWORD>(code), 0, text, sizeof(text) / sizeof(text[0]),
-                                nullptr);
+  DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     static_cast<DWORD>(code), 0, text, sizeof(text) / sizeof(text[0]), nullptr);
   while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' ||
                         text[length - 1] == L' ' || text[length - 1] == L'.')) {
     --length;
