@@ -401,13 +401,11 @@ TEST(PortNameTest, PlainBytesReadAsAlwaysAndMarksAreDecoded) {
       {std::string(5000, 'a'), std::string(4096, 'a'), ConfigEncoding::kPlainBytes},
       {std::string("\xEF\xBB") + "COM5", std::string("\xEF\xBB") + "COM5",
        ConfigEncoding::kPlainBytes},
-      {"\xFF", "\xFF", ConfigEncoding::kPlainBytes},
       {"\xEF\xBB\xBF", "", ConfigEncoding::kUtf8WithMark},
       {std::string("\xEF\xBB\xBF") + "COM\xC8\x99\n", "COM\xC8\x99", ConfigEncoding::kUtf8WithMark},
       // UTF-16: up to CR, LF or a zero character; an odd last byte is no
       // character.
       {Utf16("COM12\nx", true) + "C", "COM12", ConfigEncoding::kUtf16LittleEndian},
-      {Utf16("COM3", false), "COM3", ConfigEncoding::kUtf16BigEndian},
       {Utf16(std::string(5000, 'b'), true), std::string(4096, 'b'),
        ConfigEncoding::kUtf16LittleEndian},
   };
