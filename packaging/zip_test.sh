@@ -46,6 +46,18 @@ check "README.txt ends every line with CR LF" \
 check "README.txt names version $version" grep -q "^weigh $version for Windows" README.txt
 check "README.txt has no unfilled placeholder" bash -c '! grep -q "@[A-Z_]*@" README.txt'
 check "README.txt says what \"Eroare\" means" grep -q '^"Eroare"' README.txt
+# Every message an operator can see, as the program words it.
+while IFS= read -r line; do
+  check "README.txt explains \"$line\"" grep -qF -- "  $line" README.txt
+  check "the program still says \"$line\"" grep -qF -- "${line//\\/\\\\}" "$top"/station/*.cc
+done <<'MESSAGES'
+Cantitate netratata : 
+!ATENTIE! - NU SE CALCULEAZA - !ATENTIE!
+Cantitate Noua NETRATATA : 
+Fisierul raspuns\cant.txt nu poate fi scris
+Fisierul log.txt nu poate fi scris
+Cantitate noua : 
+MESSAGES
 # Kept in step with README.md: the same files, the same limits.
 for fact in 'Kavrin.inf' 'log.txt' 'raspuns\cant.txt' 'COM1' '9600 baud' '5 s' '60 s'; do
   in_readme_md=no in_readme_txt=no

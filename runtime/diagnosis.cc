@@ -13,7 +13,7 @@ void ShowReport(const std::string& report) {
   }
   // A program started from a shortcut or Explorer has nowhere to write.
   StartMessageBox();
-  ShowMessageBox(Text("weigh"), Text(report), MB_OK);
+  ShowMessageBox(Text("weigh"), Text(platform::ReportTextForMessageBox(report)), MB_OK);
 }
 
 }  // namespace runtime

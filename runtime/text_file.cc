@@ -280,6 +280,19 @@ Text ReadLine(ObjectValue value, int32_t maxLength) {
   return Text(line);
 }
 
+int32_t ReadBytes(ObjectValue value, void* destination, int32_t count) {
+  TextFile* file = FindFile(value);
+  if (file == nullptr) return 0;
+  auto* out = static_cast<uint8_t*>(destination);
+  int32_t total = 0;
+  while (total < count) {
+    const int32_t got = BufferedRead(file, out + total, count - total);
+    if (got <= 0) break;
+    total += got;
+  }
+  return total;
+}
+
 int32_t WriteLine(ObjectValue value, const Text& text) {
   TextFile* file = FindFile(value);
   if (file == nullptr) return 0;

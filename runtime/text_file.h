@@ -115,7 +115,9 @@ PathKind QueryPathKind(const Text& path);
 // point on Windows) counts as kDevice, neither a file nor a folder.
 PathKind QueryEntryKind(FolderHandle folder, const Text& name);
 
+using platform::CurrentFolderLength;
 using platform::LinkTrust;
+using platform::LongestFullPath;
 
 // Tells whether the last component of `path` is a link, and whether it is
 // one of this user or root (see platform::QueryLinkTrust).
@@ -178,6 +180,11 @@ Text ReadLine(ObjectValue value);
 // of it and reads no further: the rest of a longer line stays unread. A
 // line as long as a whole file costs neither the time nor the memory.
 Text ReadLine(ObjectValue value, int32_t maxLength);
+
+// Reads up to `count` bytes at the file's position into `destination`,
+// byte for byte. Returns how many were read: fewer only at the end of the
+// file, 0 when no file is open under `value`.
+int32_t ReadBytes(ObjectValue value, void* destination, int32_t count);
 
 // Writes the bytes of `text` and CR LF. Returns the bytes accepted (the
 // text's length plus 2), 0 when no file is open under `value`.

@@ -91,6 +91,23 @@ bool ConfigurationMayBeShown(ConfigStep* step, std::string* report) {
   return true;
 }
 
+// A line on how Kavrin.inf was saved, in Notepad's words; nothing for
+// plain bytes.
+std::string EncodingWords(ConfigEncoding encoding) {
+  switch (encoding) {
+    case ConfigEncoding::kUtf8WithMark:
+      return "   Saved as UTF-8 with a byte order mark (Notepad's \"UTF-8\"): read after the "
+             "mark.\n";
+    case ConfigEncoding::kUtf16LittleEndian:
+      return "   Saved as UTF-16 (Notepad's \"Unicode\"): read as such.\n";
+    case ConfigEncoding::kUtf16BigEndian:
+      return "   Saved as UTF-16 big-endian (Notepad's \"Unicode big endian\"): read as such.\n";
+    case ConfigEncoding::kPlainBytes:
+      break;
+  }
+  return "";
+}
+
 ConfigStep CheckConfiguration(std::string* report) {
   ConfigStep step;
   if (!ConfigurationMayBeShown(&step, report)) return step;
@@ -119,8 +136,16 @@ ConfigStep CheckConfiguration(std::string* report) {
     *report += "   It cannot be read, so a weighing would get no port name from it.\n";
     return step;
   }
-  step.portName = runtime::ReadLine(file, MAX_PORT_NAME_LENGTH);
+  const PortNameLine line = ReadPortName(file);
   runtime::CloseTextFile(file);
+  *report += EncodingWords(line.encoding);
+  if (line.notAscii) {
+    *report +=
+        "   Its first line holds letters outside ASCII, which no port name has: a weighing\n"
+        "   hands over an empty value. Write the port's name (COM3, say) on the first line.\n";
+    return step;
+  }
+  step.portName = line.name;
   *report += "   First line: " + Quoted(step.portName) + "\n";
   if (step.portName.empty()) {
     *report += "   It names no port: put the scale's port on the first line.\n";

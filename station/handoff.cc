@@ -1,6 +1,7 @@
 // The handoff stage: the new quantity goes to "raspuns\cant.txt" unless a
 // value is still waiting there for the consuming program. Whenever it cannot
 // go there, the operator is told, so that no weight disappears unseen.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -15,6 +16,21 @@ namespace station {
 
 using runtime::Text;
 
+Text TemporaryNameFor(int32_t folderLength, int32_t longestPath, uint64_t random) {
+  char digits[17];
+  std::snprintf(digits, sizeof(digits), "%016llx", static_cast<unsigned long long>(random));
+  // The full path adds a separator after the folder.
+  const int32_t room = longestPath - folderLength - 1;
+  const Text usual = Text("raspuns\\cant-") + Text(digits) + Text(".tmp");
+  if (runtime::TextLength(usual) <= room) return usual;
+  // "raspuns\" and ".tmp" around as many digits as fit, but never fewer
+  // than would fill the length of "raspuns\cant.txt": where even that does
+  // not fit, cant.txt itself cannot be written either.
+  const int32_t fitting = room - static_cast<int32_t>(sizeof("raspuns\\.tmp") - 1);
+  const int32_t count = std::clamp(fitting, 4, 16);
+  return Text("raspuns\\") + Text(std::string(digits, static_cast<size_t>(count))) + Text(".tmp");
+}
+
 namespace {
 
 const Text kHandoffFolder("raspuns");
@@ -26,12 +42,11 @@ constexpr int kTemporaryNameTries = 8;
 // The new value is written under a temporary name first and moved into
 // place whole, so the consumer never sees a half-written file. The name is
 // new for every try and cannot be guessed, and the file is created
-// exclusively: nobody can have planted a link under it in advance.
+// exclusively: nobody can have planted a link under it in advance. It is
+// as short as a deep current folder needs (see TemporaryNameFor).
 Text TemporaryName() {
-  char digits[17];
-  std::snprintf(digits, sizeof(digits), "%016llx",
-                static_cast<unsigned long long>(runtime::UnpredictableNumber()));
-  return Text("raspuns\\cant-") + Text(digits) + Text(".tmp");
+  return TemporaryNameFor(runtime::CurrentFolderLength(), runtime::LongestFullPath(),
+                          runtime::UnpredictableNumber());
 }
 
 // The temporary's own name inside the handoff folder.

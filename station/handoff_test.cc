@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -477,6 +478,31 @@ TEST_F(StagesTest, AHandoffFolderSwappedDuringRunsNeverLeadsElsewhere) {
   EXPECT_EQ(messages.find("SECRET"), std::string::npos);
   EXPECT_EQ(FileContents("log.txt").find("SECRET"), std::string::npos);
   EXPECT_GT(handed_over, 0) << "no run got its value through";
+}
+
+TEST(TemporaryNameTest, FitsWindowsPathLimitWhereverTheValueFileDoes) {
+  // Windows opens no full path longer than 259 characters; Wine does, so
+  // the lengths are checked here. The current folder's path and a '\'
+  // come before the name.
+  const uint64_t random = 0x0123456789abcdefULL;
+  const std::regex shape(R"(raspuns\\(cant-[0-9a-f]{16}|[0-9a-f]{4,16})\.tmp)");
+  for (int32_t folder = 3; folder <= 259; ++folder) {
+    const std::string name(TemporaryNameFor(folder, 259, random).view());
+    EXPECT_TRUE(std::regex_match(name, shape)) << folder << ": " << name;
+    const bool valueFileFits = folder + 1 + std::string("raspuns\\cant.txt").size() <= 259;
+    if (valueFileFits) EXPECT_LE(folder + 1 + name.size(), 259u) << folder << ": " << name;
+    // Unchanged where the usual name fits; else the random digits, as many
+    // as fit (and so never fewer than 4).
+    if (folder <= 259 - 1 - 33) {
+      EXPECT_EQ(name, "raspuns\\cant-0123456789abcdef.tmp") << folder;
+    } else if (valueFileFits) {
+      const size_t digits = std::min<size_t>(16, 259 - 1 - folder - 12);
+      EXPECT_EQ(name, "raspuns\\" + std::string("0123456789abcdef", digits) + ".tmp") << folder;
+    }
+  }
+  // The current folder's own limit elsewhere (PATH_MAX on Linux).
+  EXPECT_EQ(std::string(TemporaryNameFor(3000, 4095, random).view()),
+            "raspuns\\cant-0123456789abcdef.tmp");
 }
 
 }  // namespace

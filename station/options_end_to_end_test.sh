@@ -152,6 +152,33 @@ case $case_name in
     [ "$(sed -n 3p "$scratch/out")" = "SHA-256: $(digest_of "$weigh")" ] ||
       fail "the digest is not sha256sum's $(digest_of "$weigh")"
     ;;
+  folder_outside_the_code_page)
+    # A folder named with letters that the ANSI code page of a Romanian
+    # Windows (1250) lacks: ț (t with comma below). --version names the
+    # program file and hashes that very file; --check names the folder.
+    folder="$scratch/Recepție"
+    mkdir "$folder"
+    cp "$weigh" "$folder/"
+    weigh="$folder/$(basename "$weigh")"
+    cd "$folder"
+    run_expecting 0 0 --version
+    program_file_is "$(sed -n 2p "$scratch/out")"
+    [ "$(sed -n 3p "$scratch/out")" = "SHA-256: $(digest_of "$weigh")" ] ||
+      fail "the digest is not sha256sum's $(digest_of "$weigh")"
+    if [ "$mode" = wine ]; then
+      # Wine started from a terminal makes it a console: the letters go
+      # through the console's wide output, which Wine writes as UTF-8.
+      WINEPREFIX=$prefix WINEDEBUG=-all timeout 120 script -qec "wine $(printf %q "$weigh") --version" \
+        /dev/null | sed 's/\x1b\[[?0-9;]*[a-zA-Z]//g; s/\r//g' >"$scratch/out" || fail "no console run"
+      program_file_is "$(sed -n 2p "$scratch/out")"
+    fi
+    run_expecting 3 0 --check
+    here=$(pwd)
+    [ "$mode" = wine ] && here="Z:$(tr / '\\' <<<"$here")"
+    [ "$(sed -n 1p "$scratch/out")" = "weigh $WEIGH_EXPECTED_VERSION --check in $here" ] ||
+      fail "the folder is not named $here"
+    program_file_is "$(sed -n 2p "$scratch/out")"
+    ;;
   version_unreadable_program)
     # A program file that cannot be read (execute only, and a user who is
     # not root) gives a line that says why, never a digest; --version then
@@ -260,6 +287,37 @@ case $case_name in
     printf 'X' >Kavrin.inf
     run_expecting 3 0 --check
     says "as good as missing"
+    ;;
+  check_notepad_encodings)
+    # Kavrin.inf as Notepad saves it as "UTF-8" (with a byte order mark) and
+    # as "Unicode" (UTF-16 LE with its mark): --check names the encoding and
+    # finds the port, and a weighing hands the weight over.
+    start_scale stable:12.50
+    name=$(head -c -2 Kavrin.inf)
+    for encoding in utf8 utf16; do
+      if [ $encoding = utf8 ]; then
+        printf '\xef\xbb\xbf%s\r\n' "$name" >Kavrin.inf
+        words="Saved as UTF-8 with a byte order mark (Notepad's \"UTF-8\"): read after the mark."
+      else
+        printf '%s\r\n' "$name" | iconv -f ASCII -t UTF-16LE | { printf '\xff\xfe'; cat; } >Kavrin.inf
+        words="Saved as UTF-16 (Notepad's \"Unicode\"): read as such."
+      fi
+      run_expecting 0 $(($(requests) + 1)) --check
+      says "$words"
+      says "First line: \"$name\""
+      verdict_is 0
+      before=$(requests)
+      run
+      [ "$status" -eq 0 ] || fail "$encoding: the weighing's exit status $status"
+      printf '\00212.50\r\n' | cmp -s - raspuns/cant.txt || fail "$encoding: no weight handed over"
+      rm -r raspuns log.txt
+      [ "$(requests)" -eq $((before + 1)) ] || fail "$encoding: the weighing did not ask the scale"
+    done
+    # A letter outside ASCII (ș) is in no port name.
+    printf '\xff\xfeC\0O\0M\0\x19\x02\r\0\n\0' >Kavrin.inf
+    run_expecting 3 $(requests) --check
+    says "Its first line holds letters outside ASCII, which no port name has"
+    verdict_is 3
     ;;
   check_missing_port)
     printf 'NOSUCHPORT\r\n' >Kavrin.inf

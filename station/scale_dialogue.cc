@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <span>
+#include <string>
 
 #include "runtime/serial_port.h"
 #include "runtime/text_file.h"
@@ -53,6 +54,43 @@ bool OpenAndAsk(const Text& portName, const Text& request) {
 }
 
 }  // namespace
+
+PortNameLine DecodePortName(std::string_view bytes) {
+  PortNameLine line;
+  std::string name;
+  if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
+    const bool little = bytes[0] == '\xFF';
+    line.encoding = little ? ConfigEncoding::kUtf16LittleEndian : ConfigEncoding::kUtf16BigEndian;
+    for (size_t at = 2; at + 1 < bytes.size() && name.size() < MAX_PORT_NAME_LENGTH; at += 2) {
+      const auto low = static_cast<unsigned char>(bytes[little ? at : at + 1]);
+      const auto high = static_cast<unsigned char>(bytes[little ? at + 1 : at]);
+      const unsigned unit = high << 8 | low;
+      if (unit == 0 || unit == '\r' || unit == '\n') break;
+      if (unit > 0x7F) {
+        line.notAscii = true;
+        return line;
+      }
+      name.push_back(static_cast<char>(unit));
+    }
+  } else {
+    if (bytes.starts_with("\xEF\xBB\xBF")) {
+      line.encoding = ConfigEncoding::kUtf8WithMark;
+      bytes.remove_prefix(3);
+    }
+    name = bytes.substr(0, std::min(bytes.find_first_of(std::string_view("\0\r\n", 3)),
+                                    static_cast<size_t>(MAX_PORT_NAME_LENGTH)));
+  }
+  line.name = Text(name);
+  return line;
+}
+
+PortNameLine ReadPortName(runtime::ObjectValue file) {
+  // Enough for the longest name in UTF-16 with its mark.
+  std::string bytes(2 * MAX_PORT_NAME_LENGTH + 3, '\0');
+  const int32_t got = runtime::ReadBytes(file, bytes.data(), static_cast<int32_t>(bytes.size()));
+  bytes.resize(static_cast<size_t>(std::max(got, 0)));
+  return DecodePortName(bytes);
+}
 
 Text QueryScale(const Text& portName, const WaitLimits& limits) {
   ReplyAssembly assembly;
@@ -113,7 +151,7 @@ Text AcquireQuantity(const WaitLimits& limits) {
   // failed open (another user's link, say) reads as an empty port name,
   // which no port answers to.
   runtime::OpenForReading(CONFIG_FILE, configName, CONFIG_READ_OPTIONS);
-  const Text portName = runtime::ReadLine(CONFIG_FILE, MAX_PORT_NAME_LENGTH);
+  const Text portName = ReadPortName(CONFIG_FILE).name;
   runtime::CloseTextFile(CONFIG_FILE);
   return QueryScale(portName, limits);
 }

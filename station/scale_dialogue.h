@@ -2,7 +2,9 @@
 #define WEIGH_STATION_SCALE_DIALOGUE_H_
 
 #include <cstdint>
+#include <string_view>
 
+#include "runtime/object_table.h"
 #include "runtime/text.h"
 #include "runtime/text_file.h"
 
@@ -23,6 +25,36 @@ inline constexpr char DEFAULT_PORT_NAME[] = "COM1";
 // The most of the configuration file's first line that is read: a port
 // name is short, and a huge line must cost neither time nor memory.
 constexpr int32_t MAX_PORT_NAME_LENGTH = 4096;
+
+// How the configuration file was saved, as far as its first bytes tell.
+// Notepad saves with a byte order mark when asked for "UTF-8" (its only
+// UTF-8 before Windows 10 1903) or "Unicode"; no port name begins with the
+// bytes of a mark.
+enum class ConfigEncoding {
+  kPlainBytes,         // no mark: taken byte for byte, as always
+  kUtf8WithMark,       // EF BB BF first: taken after the mark
+  kUtf16LittleEndian,  // FF FE first: Notepad's "Unicode"
+  kUtf16BigEndian,     // FE FF first: Notepad's "Unicode big endian"
+};
+
+// The configuration file's first line as a weighing takes it.
+struct PortNameLine {
+  // The port name; empty when the line is empty or not ASCII.
+  runtime::Text name;
+  ConfigEncoding encoding = ConfigEncoding::kPlainBytes;
+  // A UTF-16 line holds a character outside ASCII, which no port name has.
+  bool notAscii = false;
+};
+
+// The first line of a configuration file that begins with `bytes`: up to CR,
+// LF or a zero character, at most MAX_PORT_NAME_LENGTH of them. Plain bytes
+// read exactly as ReadLine reads them; a UTF-8 mark is skipped; UTF-16 after
+// its mark is taken character by character, ASCII only.
+PortNameLine DecodePortName(std::string_view bytes);
+
+// Reads the first line of the open configuration file under `file` with
+// DecodePortName. A weighing and the dry run both read it so.
+PortNameLine ReadPortName(runtime::ObjectValue file);
 
 // The sleep of each poll, in milliseconds.
 constexpr int32_t POLL_PERIOD_MS = 25;

@@ -367,6 +367,64 @@ TEST_F(AcquireQuantityTest, ConfiguredPortGivesTheWeight) {
   ExpectPortClosed();
 }
 
+// `text`, ASCII, as UTF-16 with its byte order mark.
+std::string Utf16(const std::string& text, bool little) {
+  std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+  for (const char letter : text) {
+    bytes += little ? std::string{letter, '\0'} : std::string{'\0', letter};
+  }
+  return bytes;
+}
+
+TEST_F(AcquireQuantityTest, NotepadsUtf8AndUnicodeConfigurationsWeigh) {
+  StartScale({.replies = {kStableReply}});
+  const std::string line = line_->DeviceName() + "\r\nignored\r\n";
+  for (const std::string& config : {"\xEF\xBB\xBF" + line, Utf16(line, true), Utf16(line, false)}) {
+    WriteConfig(config);
+    EXPECT_EQ(Acquire(), kWeight) << config;
+    EXPECT_EQ(ReadConfig(), config);
+  }
+  EXPECT_EQ(scale_->requests(), 3);
+}
+
+TEST(PortNameTest, PlainBytesReadAsAlwaysAndMarksAreDecoded) {
+  const std::string nul("COM5\0x", 6);
+  const struct {
+    std::string bytes;
+    std::string name;
+    ConfigEncoding encoding;
+  } kCases[] = {
+      // Plain bytes: the first line as ReadLine takes it, at most 4096 bytes.
+      {"COM5\r\nCOM6", "COM5", ConfigEncoding::kPlainBytes},
+      {nul, "COM5", ConfigEncoding::kPlainBytes},
+      {"CO\rM", "CO", ConfigEncoding::kPlainBytes},
+      {std::string(5000, 'a'), std::string(4096, 'a'), ConfigEncoding::kPlainBytes},
+      {std::string("\xEF\xBB") + "COM5", std::string("\xEF\xBB") + "COM5",
+       ConfigEncoding::kPlainBytes},
+      {"\xEF\xBB\xBF", "", ConfigEncoding::kUtf8WithMark},
+      {std::string("\xEF\xBB\xBF") + "COM\xC8\x99\n", "COM\xC8\x99", ConfigEncoding::kUtf8WithMark},
+      // UTF-16: up to CR, LF or a zero character; an odd last byte is no
+      // character.
+      {Utf16("COM12\nx", true) + "C", "COM12", ConfigEncoding::kUtf16LittleEndian},
+      {Utf16(std::string(5000, 'b'), true), std::string(4096, 'b'),
+       ConfigEncoding::kUtf16LittleEndian},
+  };
+  for (const auto& one : kCases) {
+    const PortNameLine line = DecodePortName(one.bytes);
+    EXPECT_EQ(line.name.view(), one.name) << one.bytes;
+    EXPECT_EQ(line.encoding, one.encoding) << one.bytes;
+    EXPECT_FALSE(line.notAscii) << one.bytes;
+  }
+  // ș (U+0219) is no letter of a port name, in either byte order.
+  for (const std::string& bytes :
+       {Utf16("COM", true) + "\x19\x02", Utf16("COM", false) + "\x02\x19",
+        Utf16("COM", true) + std::string("\0\x01", 2)}) {
+    const PortNameLine line = DecodePortName(bytes);
+    EXPECT_TRUE(line.notAscii);
+    EXPECT_TRUE(line.name.empty());
+  }
+}
+
 TEST_F(AcquireQuantityTest, ConfigurationIsReadWhileAnotherProgramHoldsIt) {
   // Another run, or an editor, has it open for reading and writing.
   WriteConfig(line_->DeviceName() + "\r\n");

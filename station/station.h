@@ -54,6 +54,14 @@ bool ReadPendingQuantity(const RunFolders& folders, runtime::Text* pending);
 void RecordStage(const runtime::Text& newQuantity);
 void RecordStage(const RunFolders& folders, const runtime::Text& newQuantity);
 
+// The name of a temporary file for the new value in "raspuns", with the
+// hexadecimal digits of `random`, for a current folder whose full path is
+// `folderLength` characters long where full paths may have `longestPath`:
+// "raspuns\cant-<16 digits>.tmp" where that fits, else "raspuns\<digits>.tmp"
+// with as many of the digits as fit, at least 4. So wherever
+// "raspuns\cant.txt" fits, the temporary fits too.
+runtime::Text TemporaryNameFor(int32_t folderLength, int32_t longestPath, uint64_t random);
+
 // Hands `newQuantity` to the consuming program through "raspuns\cant.txt",
 // or, while a value is still waiting there, shows the conflict message and
 // changes nothing. When the value cannot be put there for any other reason

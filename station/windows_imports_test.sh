@@ -33,8 +33,11 @@ shift
 #   For --check's account of owners and of the program folder's access list:
 #   GetFileSecurityW, GetSecurityDescriptorOwner, GetSecurityDescriptorDacl,
 #   GetAce, LookupAccountSidA, ConvertSidToStringSidA, OpenProcessToken,
-#   GetTokenInformation, EqualSid, IsWellKnownSid, GetModuleFileNameW:
+#   GetTokenInformation, EqualSid, IsWellKnownSid:
 #   Windows XP.
+#   For paths with letters outside the ANSI code page: GetModuleFileNameW,
+#   GetCurrentDirectoryW, CreateFileW, FormatMessageW: Windows XP.
+#   WriteConsoleW, GetConsoleMode: Windows 2000 Professional.
 allowed=$(
   cat <<'LIST'
 ADVAPI32.DLL:ConvertSidToStringSidA
@@ -65,6 +68,7 @@ KERNEL32.DLL:CloseHandle
 KERNEL32.DLL:CreateDirectoryA
 KERNEL32.DLL:CreateEventA
 KERNEL32.DLL:CreateFileA
+KERNEL32.DLL:CreateFileW
 KERNEL32.DLL:CreateSemaphoreA
 KERNEL32.DLL:CreateSemaphoreW
 KERNEL32.DLL:DeleteCriticalSection
@@ -77,10 +81,13 @@ KERNEL32.DLL:FindClose
 KERNEL32.DLL:FindFirstFileA
 KERNEL32.DLL:FlushFileBuffers
 KERNEL32.DLL:FormatMessageA
+KERNEL32.DLL:FormatMessageW
 KERNEL32.DLL:FreeConsole
 KERNEL32.DLL:FreeLibrary
 KERNEL32.DLL:GetCommState
+KERNEL32.DLL:GetConsoleMode
 KERNEL32.DLL:GetCurrentDirectoryA
+KERNEL32.DLL:GetCurrentDirectoryW
 KERNEL32.DLL:GetCurrentProcess
 KERNEL32.DLL:GetCurrentProcessId
 KERNEL32.DLL:GetCurrentThread
@@ -159,6 +166,7 @@ KERNEL32.DLL:VirtualQuery
 KERNEL32.DLL:WaitForMultipleObjects
 KERNEL32.DLL:WaitForSingleObject
 KERNEL32.DLL:WideCharToMultiByte
+KERNEL32.DLL:WriteConsoleW
 KERNEL32.DLL:WriteFile
 MSVCRT.DLL:__getmainargs
 MSVCRT.DLL:__initenv

@@ -2,6 +2,7 @@
 #define WEIGH_RUNTIME_PLATFORM_CONSOLE_H_
 
 #include <cstdint>
+#include <string>
 
 namespace runtime::platform {
 
@@ -13,9 +14,16 @@ namespace runtime::platform {
 bool OpenReportOutput();
 
 // Writes `count` bytes of report text to what OpenReportOutput found; each
-// LF goes out as CR LF on Windows. Returns false when not everything could
-// be written.
+// LF goes out as CR LF on Windows. Windows: the text is UTF-8, written as
+// it is to a file or a pipe and as UTF-16 (WriteConsoleW) to a console.
+// Returns false when not everything could be written.
 bool WriteReportOutput(const char* bytes, int32_t count);
+
+// `report` in the form that a message box of the window facility shows
+// where there is no output for it: unchanged on POSIX; on Windows, where
+// the report is UTF-8 and the box takes the ANSI code page, converted to
+// that code page, in which a letter it lacks shows as '?'.
+std::string ReportTextForMessageBox(const std::string& report);
 
 }  // namespace runtime::platform
 

@@ -2,10 +2,17 @@
 
 #include <windows.h>
 
+#include <string>
+
+#include "runtime/platform/wide_text_win32.h"
+
 namespace runtime::platform {
 namespace {
 
 HANDLE report_output = nullptr;
+// The output is a console window, which takes UTF-16 (WriteConsoleW):
+// bytes written to it would be read in its OEM code page.
+bool report_to_console = false;
 
 bool WriteAll(const char* bytes, DWORD count) {
   while (count > 0) {
@@ -17,6 +24,24 @@ bool WriteAll(const char* bytes, DWORD count) {
   return true;
 }
 
+bool WriteAllToConsole(const std::string& utf8) {
+  const std::wstring wide = WideFromUtf8(utf8);
+  const wchar_t* rest = wide.data();
+  DWORD count = static_cast<DWORD>(wide.size());
+  while (count > 0) {
+    DWORD written = 0;
+    if (!WriteConsoleW(report_output, rest, count, &written, nullptr) || written == 0) return false;
+    rest += written;
+    count -= written;
+  }
+  return true;
+}
+
+bool IsConsole(HANDLE handle) {
+  DWORD mode = 0;
+  return GetConsoleMode(handle, &mode) != 0;
+}
+
 }  // namespace
 
 bool OpenReportOutput() {
@@ -26,6 +51,7 @@ bool OpenReportOutput() {
   if (given != nullptr && given != INVALID_HANDLE_VALUE &&
       GetFileType(given) != FILE_TYPE_UNKNOWN) {
     report_output = given;
+    report_to_console = IsConsole(given);
     return true;
   }
   // Started from a command prompt: write into its console window.
@@ -38,20 +64,34 @@ bool OpenReportOutput() {
     return false;
   }
   report_output = console;
+  report_to_console = true;
   return true;
 }
 
 bool WriteReportOutput(const char* bytes, int32_t count) {
   if (report_output == nullptr) return false;
-  int32_t start = 0;
+  // The report is UTF-8: a file or a pipe gets its bytes, a console its
+  // letters.
+  std::string text;
+  text.reserve(static_cast<size_t>(count) + 64);
   for (int32_t i = 0; i < count; ++i) {
-    if (bytes[i] != '\n') continue;
-    if (!WriteAll(bytes + start, static_cast<DWORD>(i - start)) || !WriteAll("\r\n", 2)) {
-      return false;
-    }
-    start = i + 1;
+    if (bytes[i] == '\n') text += '\r';
+    text += bytes[i];
   }
-  return WriteAll(bytes + start, static_cast<DWORD>(count - start));
+  if (report_to_console) return WriteAllToConsole(text);
+  return WriteAll(text.data(), static_cast<DWORD>(text.size()));
+}
+
+std::string ReportTextForMessageBox(const std::string& report) {
+  const std::wstring wide = WideFromUtf8(report);
+  if (wide.empty()) return std::string();
+  const int length = static_cast<int>(wide.size());
+  const int size =
+      WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return std::string();
+  std::string ansi(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), length, ansi.data(), size, nullptr, nullptr);
+  return ansi;
 }
 
 }  // namespace runtime::platform

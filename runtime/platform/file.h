@@ -273,6 +273,16 @@ bool RemoveFileAt(const char* path);
 // True when paths can name a drive by letter and colon ("C:").
 bool PathsHaveDriveLetters();
 
+// The longest full path, in characters, that the platform opens: 259 on
+// Windows (MAX_PATH with its terminating zero; Wine lets longer ones
+// through, Windows does not), PATH_MAX - 1 on POSIX.
+int32_t LongestFullPath();
+
+// The length of the current folder's full path in the characters that
+// LongestFullPath counts: UTF-16 units on Windows (GetCurrentDirectoryW),
+// bytes on POSIX. 0 when it cannot be had.
+int32_t CurrentFolderLength();
+
 }  // namespace runtime::platform
 
 #endif  // WEIGH_RUNTIME_PLATFORM_FILE_H_

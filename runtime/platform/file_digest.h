@@ -22,12 +22,14 @@ struct FileDigest {
   std::string failure;
 };
 
-// The SHA-256 of the bytes of the file at `path`.
+// The SHA-256 of the bytes of the file at `path` (on Windows in UTF-8,
+// opened by its wide name).
 FileDigest Sha256OfFile(const std::string& path);
 
 // The SHA-256 of the program file this process was started from, read at
 // the time of the call (/proc/self/exe; the module's own file on Windows).
-// `path` is the file's name for people.
+// `path` is the file's name for people: on Windows in UTF-8, from the
+// wide name of the module.
 FileDigest Sha256OfProgramFile();
 
 }  // namespace runtime::platform

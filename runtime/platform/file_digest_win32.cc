@@ -6,6 +6,7 @@
 #include <wincrypt.h>
 
 #include "runtime/platform/system_inspection.h"
+#include "runtime/platform/wide_text_win32.h"
 
 namespace runtime::platform {
 namespace {
@@ -36,8 +37,9 @@ FileDigest Sha256OfFile(const std::string& path) {
   digest.path = path;
   Resources held;
   // Shared for writing and deleting too, so that the program's own file,
-  // which the system holds while it runs, can be read.
-  held.file = CreateFileA(path.c_str(), GENERIC_READ,
+  // which the system holds while it runs, can be read. Opened by its wide
+  // name: the ANSI code page may lack letters of the path.
+  held.file = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ,
                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (held.file == INVALID_HANDLE_VALUE) {
@@ -84,19 +86,22 @@ FileDigest Sha256OfFile(const std::string& path) {
 }
 
 FileDigest Sha256OfProgramFile() {
-  char name[MAX_PATH + 1];
+  // The wide name, since an ANSI one shows letters outside the code page
+  // as '?' (a name that opens nothing) or as a similar letter (a name that
+  // may open another file). The longest path Windows takes, then.
+  std::wstring name(32768, L'\0');
+  const DWORD capacity = static_cast<DWORD>(name.size());
   // A name that does not fit is cut off without a terminating zero on
   // Windows XP: the length then equals the buffer's.
-  const DWORD length = GetModuleFileNameA(nullptr, name, sizeof(name));
-  if (length == 0 || length >= sizeof(name)) {
+  const DWORD length = GetModuleFileNameW(nullptr, name.data(), capacity);
+  if (length == 0 || length >= capacity) {
     FileDigest digest;
     digest.path = "(unknown)";
-    digest.failure =
-        "the program's file name cannot be had: " +
-        (length == 0 ? Reason(GetLastError()) : std::string("it is longer than MAX_PATH"));
+    digest.failure = "the program's file name cannot be had: " +
+                     (length == 0 ? Reason(GetLastError()) : std::string("it is too long"));
     return digest;
   }
-  return Sha256OfFile(std::string(name, length));
+  return Sha256OfFile(Utf8FromWide(name.data(), static_cast<int>(length)));
 }
 
 }  // namespace runtime::platform

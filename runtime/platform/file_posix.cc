@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -615,5 +618,15 @@ bool MoveWithoutReplacingIn(FolderHandle folder, const char* from, const char* t
 bool RemoveFileAt(const char* path) { return unlink(PosixPath(path).c_str()) == 0; }
 
 bool PathsHaveDriveLetters() { return false; }
+
+int32_t LongestFullPath() { return PATH_MAX - 1; }
+
+int32_t CurrentFolderLength() {
+  char* path = getcwd(nullptr, 0);
+  if (path == nullptr) return 0;
+  const auto length = static_cast<int32_t>(std::strlen(path));
+  std::free(path);
+  return length;
+}
 
 }  // namespace runtime::platform

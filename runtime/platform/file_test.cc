@@ -438,5 +438,19 @@ TEST_F(FileTest, DriveTypesTellExistingRootsApart) {
   EXPECT_LT(QueryDriveType("no\\such\\root\\"), kFirstExistingDriveType);
 }
 
+TEST_F(FileTest, PathLimitAndTheCurrentFolderCountedAsThePlatformCountsIt) {
+  EXPECT_EQ(LongestFullPath(), PathsHaveDriveLetters() ? 259 : 4095);
+  // ț is one UTF-16 unit on Windows and two bytes of UTF-8 on Linux: the
+  // path's native form counts as the platform does.
+  const std::filesystem::path folder(u8"Recepție");
+  ASSERT_TRUE(std::filesystem::create_directory(folder));
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(folder);
+  const auto expected = static_cast<int32_t>(std::filesystem::current_path().native().size());
+  const int32_t length = CurrentFolderLength();
+  std::filesystem::current_path(before);
+  EXPECT_EQ(length, expected);
+}
+
 }  // namespace
 }  // namespace runtime::platform

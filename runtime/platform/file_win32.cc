@@ -313,4 +313,12 @@ bool RemoveFileAt(const char* path) { return DeleteFileA(path) != FALSE; }
 
 bool PathsHaveDriveLetters() { return true; }
 
+int32_t LongestFullPath() { return MAX_PATH - 1; }
+
+int32_t CurrentFolderLength() {
+  // Asked for the room it needs, it counts the terminating zero too.
+  const DWORD size = GetCurrentDirectoryW(0, nullptr);
+  return size > 0 ? static_cast<int32_t>(size - 1) : 0;
+}
+
 }  // namespace runtime::platform

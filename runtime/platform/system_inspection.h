@@ -66,7 +66,7 @@ struct DeviceHolder {
 std::vector<DeviceHolder> FindDeviceHolders(const std::string& path);
 
 // The system's own words for the error `code` (errno on POSIX,
-// GetLastError() on Windows), without a line end.
+// GetLastError() on Windows, there in UTF-8), without a line end.
 std::string SystemErrorText(int32_t code);
 
 // What opening an existing file for appending would meet.
@@ -125,7 +125,8 @@ enum class ProgramFolderWriters {
 // there, so that a program or DLL can be planted beside it.
 ProgramFolderWriters QueryProgramFolderWriters();
 
-// The current directory, in the platform's own form; empty when unknown.
+// The current directory, in the platform's own form (on Windows in UTF-8,
+// from the wide call); empty when unknown.
 std::string CurrentDirectory();
 
 }  // namespace runtime::platform

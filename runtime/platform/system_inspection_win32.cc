@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/platform/system_inspection.h"
+#include "runtime/platform/wide_text_win32.h"
 
 namespace runtime::platform {
 namespace {
@@ -208,15 +209,18 @@ bool DescribeDeviceAccess(const std::string&, DeviceAccess*) { return false; }
 std::vector<DeviceHolder> FindDeviceHolders(const std::string&) { return {}; }
 
 std::string SystemErrorText(int32_t code) {
-  char text[512];
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                static_cast<DWORD>(code), 0, text, sizeof(text), nullptr);
-  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
-                        text[length - 1] == ' ' || text[length - 1] == '.')) {
+  // Wide, and so UTF-8 like the paths around it in a report: the ANSI text
+  // of a Romanian Windows is code page 1250.
+  wchar_t text[512];
+  DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     static_cast<DWORD>(code), 0, text, sizeof(text) / sizeof(text[0]), nullptr);
+  while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' ||
+                        text[length - 1] == L' ' || text[length - 1] == L'.')) {
     --length;
   }
   if (length == 0) return "error " + std::to_string(code);
-  return std::string(text, length);
+  return Utf8FromWide(text, static_cast<int>(length));
 }
 
 AppendAccess ProbeAppend(const char* path, int32_t* systemCode) {
@@ -244,9 +248,13 @@ CreateAccess ProbeCreateIn(const char* path) {
 }
 
 std::string CurrentDirectory() {
-  char path[MAX_PATH + 1];
-  const DWORD length = GetCurrentDirectoryA(sizeof(path), path);
-  return length > 0 && length < sizeof(path) ? std::string(path, length) : std::string();
+  // Wide: the ANSI code page may lack letters of the folder's name.
+  const DWORD size = GetCurrentDirectoryW(0, nullptr);
+  if (size == 0) return std::string();
+  std::wstring path(size, L'\0');
+  const DWORD length = GetCurrentDirectoryW(size, path.data());
+  return length > 0 && length < size ? Utf8FromWide(path.data(), static_cast<int>(length))
+                                     : std::string();
 }
 
 }  // namespace runtime::platform
