@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 
 #include "runtime/diagnosis.h"
@@ -195,9 +196,9 @@ void ExplainOpenFailure(const Text& portName, std::string* report) {
       runtime::DeviceAccess access;
       if (!runtime::DescribeDeviceAccess(device, &access)) return;
       // Names from the user database, shown like every other outside text.
-      access.owner = VisibleBytes(access.owner);
-      access.group = VisibleBytes(access.group);
-      access.user = VisibleBytes(access.user);
+      access.owner = VisibleName(access.owner);
+      access.group = VisibleName(access.group);
+      access.user = VisibleName(access.user);
       char mode[8];
       std::snprintf(mode, sizeof(mode), "%04o", static_cast<unsigned>(access.mode));
       *report += "   " + VisibleBytes(device) + " belongs to user " + access.owner + " and group " +
@@ -225,7 +226,7 @@ void ExplainOpenFailure(const Text& portName, std::string* report) {
       const std::vector<runtime::DeviceHolder> holders = runtime::FindDeviceHolders(device);
       for (const runtime::DeviceHolder& holder : holders) {
         *report += "   Held by process " + std::to_string(holder.processId) + " (" +
-                   VisibleBytes(holder.program) + ").\n";
+                   VisibleName(holder.program) + ").\n";
       }
       *report += holders.empty()
                      ? "   Close the program that uses the port (a terminal program, another "
@@ -479,7 +480,7 @@ void ReportOtherUsers(std::string* report) {
     }
     runtime::PathOwner owner;
     if (!runtime::QueryPathOwner(name.path, &owner) || !owner.otherUser) continue;
-    *report += std::string("   ") + name.shown + " belongs to user " + VisibleBytes(owner.name) +
+    *report += std::string("   ") + name.shown + " belongs to user " + VisibleName(owner.name) +
                ",\n   who " + name.power + ".\n";
     told = true;
   }
@@ -568,6 +569,45 @@ std::string VisibleBytes(std::string_view bytes) {
   return text;
 }
 
+std::string VisibleName(std::string_view bytes) {
+  std::string text;
+  size_t at = 0;
+  while (at < bytes.size()) {
+    const auto lead = static_cast<unsigned char>(bytes[at]);
+    // The length of a well-formed sequence starting here and its smallest
+    // code point, so that overlong forms and surrogates count as malformed.
+    size_t length = 0;
+    uint32_t code = 0, least = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2, code = lead & 0x1F, least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3, code = lead & 0x0F, least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4, code = lead & 0x07, least = 0x10000;
+    }
+    bool wellFormed = length > 0 && at + length <= bytes.size();
+    for (size_t i = 1; wellFormed && i < length; ++i) {
+      const auto next = static_cast<unsigned char>(bytes[at + i]);
+      wellFormed = (next & 0xC0) == 0x80;
+      code = (code << 6) | (next & 0x3F);
+    }
+    wellFormed = wellFormed && code >= least && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+    if (wellFormed && code >= 0xA0) {
+      text.append(bytes.substr(at, length));
+      at += length;
+    } else if (lead >= 0x20 && lead < 0x7F) {
+      text += static_cast<char>(lead);
+      ++at;
+    } else {
+      // A control character or a malformed sequence: named byte by byte.
+      const size_t count = wellFormed ? length : 1;
+      text += VisibleBytes(bytes.substr(at, count));
+      at += count;
+    }
+  }
+  return text;
+}
+
 std::string HexBytes(std::string_view bytes) {
   std::string text;
   for (const char byte : bytes) {
@@ -651,7 +691,7 @@ int RunCheck(std::string* report, const WaitLimits& limits) {
   runtime::StartFiles();
   runtime::StartPorts();
   *report = "weigh " + std::string(WEIGH_VERSION) + " --check in " +
-            VisibleBytes(runtime::CurrentDirectory()) + "\n";
+            VisibleName(runtime::CurrentDirectory()) + "\n";
   *report += IdentificationText(runtime::Sha256OfProgramFile());
 
   int status = CHECK_NO_CONFIGURATION;

@@ -26,6 +26,13 @@ constexpr int CHECK_EMPTY_VALUE = 7;
 // shows exactly what was there.
 std::string VisibleBytes(std::string_view bytes);
 
+// A name from outside (a path, a folder, a process or user name) as text
+// for a terminal: letters in well-formed UTF-8 stay as they are, so that
+// "Recepție" reads as it is written, while control characters (C0, DEL and
+// the C1 range U+0080 to U+009F) and bytes that are not well-formed UTF-8 are
+// named as VisibleBytes names them, so that no name can act on the terminal.
+std::string VisibleName(std::string_view bytes);
+
 // `bytes` in hex, two digits each, separated by spaces.
 std::string HexBytes(std::string_view bytes);
 

@@ -37,6 +37,18 @@ TEST(CheckTest, BytesAreShownWithControlBytesNamed) {
   EXPECT_EQ(HexBytes(""), "");
 }
 
+TEST(CheckTest, NamesKeepTheirLettersAndNameWhatCouldActOnATerminal) {
+  // Romanian letters, in and outside the code page, as they are.
+  EXPECT_EQ(VisibleName("C:\\Recep\xc8\x9bie\\\xc8\x98tefan \xc3\xa2"),
+            "C:\\Recep\xc8\x9bie\\\xc8\x98tefan \xc3\xa2");
+  // ESC, and CSI both as a raw byte and as the C1 character in UTF-8.
+  EXPECT_EQ(VisibleName("a\x1b[2J\x9b" "1m\xc2\x9b" "0m"), "a<ESC>[2J<0x9B>1m<0xC2><0x9B>0m");
+  // Malformed UTF-8: an overlong '/', a surrogate, a sequence cut short.
+  EXPECT_EQ(VisibleName("\xc0\xaf|\xed\xa0\x80|\xe2\x82"),
+            "<0xC0><0xAF>|<0xED><0xA0><0x80>|<0xE2><0x82>");
+  EXPECT_EQ(VisibleName("\x7f\xf0\x9f\x98\x80"), "<DEL>\xf0\x9f\x98\x80");
+}
+
 TEST(CheckTest, RepliesAreDescribedAsAWeighingSeesThem) {
   EXPECT_EQ(DescribeReply(Text("\x01\x02S12.50kgz\x03\x04")), "stable, ends with EOT");
   EXPECT_EQ(DescribeReply(Text("\x01\x02U12.40kgz\x03\x04")), "unstable, ends with EOT");

@@ -44,7 +44,7 @@ bool HasDigest(const runtime::FileDigest& program) {
 }  // namespace
 
 std::string IdentificationText(const runtime::FileDigest& program) {
-  std::string text = "Program file: " + VisibleBytes(program.path) + "\n";
+  std::string text = "Program file: " + VisibleName(program.path) + "\n";
   if (HasDigest(program)) {
     text += "SHA-256: " + program.sha256 + "\n";
   } else {
