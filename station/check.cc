@@ -104,10 +104,27 @@ ConfigStep CheckConfiguration(std::string* report) {
   return step;
 }
 
+// What a name that is no port names, in a few words.
+std::string NotAPortWords(runtime::NotAPort what) {
+  switch (what) {
+    case runtime::NotAPort::kFile:
+      return "not a port: names a file";
+    case runtime::NotAPort::kPipe:
+      return "not a port: names a pipe";
+    case runtime::NotAPort::kDevice:
+      return "not a port: names a device that is no serial line";
+    case runtime::NotAPort::kPath:
+      break;
+  }
+  return "not a port: names a path";
+}
+
 // The reason of a failed open in a few words.
-std::string FailureWords(runtime::PortFailure reason) {
+std::string FailureWords(const runtime::PortOpenError& error) {
   using runtime::PortFailure;
-  switch (reason) {
+  switch (error.reason) {
+    case PortFailure::kNotAPort:
+      return NotAPortWords(error.what);
     case PortFailure::kNotFound:
       return "no such port";
     case PortFailure::kAccessDenied:
@@ -180,6 +197,13 @@ void ExplainOpenFailure(const Text& portName, std::string* report) {
                  " s, then hands over an empty value.)\n";
       return;
     }
+    case PortFailure::kNotAPort:
+      *report +=
+          "   " + NotAPortWords(error.what) +
+          ". Nothing there was read, written or changed,\n"
+          "   and a weighing hands over an empty value at once. Put the scale's port on the\n"
+          "   first line of Kavrin.inf (see weigh --list-ports).\n";
+      return;
     case PortFailure::kSettingsRefused:
       *report += "   It opened, but refused the line settings (" + SystemReason(error.systemCode) +
                  "): it is probably no serial port.\n";
@@ -509,7 +533,7 @@ int RunCheck(std::string* report, const WaitLimits& limits) {
       ExplainOpenFailure(config.portName, report);
       *report += "3. Scale: not asked.\n";
       status = CHECK_PORT_NOT_OPENED;
-      why = FailureWords(runtime::LastPortOpenError().reason);
+      why = FailureWords(runtime::LastPortOpenError());
     } else {
       *report += "opened.\n";
       const AnswerVerdict verdict = ListenToScale(limits, report);
