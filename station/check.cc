@@ -104,19 +104,19 @@ ConfigStep CheckConfiguration(std::string* report) {
   return step;
 }
 
-// What a name that is no port names, in a few words.
-std::string NotAPortWords(runtime::NotAPort what) {
+// What a name that is no port leads to, in a few words.
+std::string NotAPortObject(runtime::NotAPort what) {
   switch (what) {
     case runtime::NotAPort::kFile:
-      return "not a port: names a file";
+      return "a file";
     case runtime::NotAPort::kPipe:
-      return "not a port: names a pipe";
+      return "a pipe";
     case runtime::NotAPort::kDevice:
-      return "not a port: names a device that is no serial line";
+      return "a device that is no serial line";
     case runtime::NotAPort::kPath:
       break;
   }
-  return "not a port: names a path";
+  return "a path";
 }
 
 // The reason of a failed open in a few words.
@@ -124,7 +124,7 @@ std::string FailureWords(const runtime::PortOpenError& error) {
   using runtime::PortFailure;
   switch (error.reason) {
     case PortFailure::kNotAPort:
-      return NotAPortWords(error.what);
+      return "not a port: names " + NotAPortObject(error.what);
     case PortFailure::kNotFound:
       return "no such port";
     case PortFailure::kAccessDenied:
@@ -198,11 +198,10 @@ void ExplainOpenFailure(const Text& portName, std::string* report) {
       return;
     }
     case PortFailure::kNotAPort:
-      *report +=
-          "   " + NotAPortWords(error.what) +
-          ". Nothing there was read, written or changed,\n"
-          "   and a weighing hands over an empty value at once. Put the scale's port on the\n"
-          "   first line of Kavrin.inf (see weigh --list-ports).\n";
+      *report += "   Not a port: Kavrin.inf names " + NotAPortObject(error.what) +
+                 ".\n   Nothing there was read, written or changed, and a weighing hands over an\n"
+                 "   empty value at once. Put the scale's port on the first line of Kavrin.inf\n"
+                 "   (see weigh --list-ports).\n";
       return;
     case PortFailure::kSettingsRefused:
       *report += "   It opened, but refused the line settings (" + SystemReason(error.systemCode) +

@@ -288,7 +288,7 @@ case $case_name in
       printf 'COM%s\r\n' "$com" >Kavrin.inf
     fi
     run_expecting 4 0 --check
-    says "not a port: names a file. Nothing there was read, written or changed"
+    says "Not a port: Kavrin.inf names a file."
     tail -n1 "$scratch/out" | grep -qF "the port cannot be opened: not a port: names a file" ||
       fail "the verdict does not say why: $(tail -n1 "$scratch/out")"
     [ "$(cat "$scratch/file")" = secret ] || fail "the file changed"
