@@ -275,6 +275,9 @@ PortHandle OpenSerialDevice(const char* name, const PortSettings& settings, Port
     return Refuse(error, code == EWOULDBLOCK ? PortFailure::kInUse : PortFailure::kOther, code);
   }
   ioctl(fd, TIOCEXCL);
+  // Read again now that the line is this run's alone: a run that held it
+  // until a moment ago has given its own settings back by now.
+  tcgetattr(fd, &before);
 
   termios options = before;
   RtsLine rts;
