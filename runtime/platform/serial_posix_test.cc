@@ -199,7 +199,6 @@ TEST(SerialPosixTest, OnlyTerminalsUnderDevAreOpened) {
       {folder, PortFailure::kNotAPort, NotAPort::kPath},
       {"/dev/pts/.." + std::string("/pts") + terminal_name, PortFailure::kNotAPort,
        NotAPort::kPath},
-      {"pts/../pts" + terminal_name, PortFailure::kNotAPort, NotAPort::kPath},
       {"null", PortFailure::kNotAPort, NotAPort::kDevice},
       {folder + "/link", PortFailure::kNone, NotAPort::kPath},
   };
@@ -234,8 +233,7 @@ TEST(SerialPosixTest, OnlyTerminalsUnderDevAreOpened) {
 bool SameSettings(const termios& a, const termios& b) {
   return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
          a.c_lflag == b.c_lflag && cfgetispeed(&a) == cfgetispeed(&b) &&
-         cfgetospeed(&a) == cfgetospeed(&b) &&
-         std::equal(a.c_cc, a.c_cc + NCCS, b.c_cc);
+         cfgetospeed(&a) == cfgetospeed(&b) && std::equal(a.c_cc, a.c_cc + NCCS, b.c_cc);
 }
 
 // A terminal named in Kavrin.inf (a console, a modem line) gets back the

@@ -98,6 +98,8 @@ PortHandle RefuseNotAPort(PortOpenError* error, NotAPort what) {
 PortHandle OpenSerialDevice(const char* name, const PortSettings& settings, PortOpenError* error) {
   if (error != nullptr) *error = PortOpenError{};
   char path[64];
+  // No name at all names nothing, as a missing port does.
+  if (name[0] == '\0') return Refuse(error, PortFailure::kNotFound, 0);
   if (!MakeDevicePath(name, path)) return RefuseNotAPort(error, NotAPort::kPath);
   // Should the name still reach a pipe, its server learns who connected but
   // may not act as this user.

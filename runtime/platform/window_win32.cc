@@ -77,11 +77,11 @@ void StartWindowSystem() {
   LoadSystemLibrary(L"uxtheme.dll");
   HMODULE controls_library = LoadLibraryW(L"comctl32.dll");
   using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-  auto init_common_controls =
-      controls_library == nullptr
-          ? nullptr
-          : reinterpret_cast<InitFunction>(reinterpret_cast<void*>(
-                GetProcAddress(controls_library, "InitCommonControlsEx")));
+  InitFunction init_common_controls = nullptr;
+  if (controls_library != nullptr) {
+    init_common_controls = reinterpret_cast<InitFunction>(
+        reinterpret_cast<void*>(GetProcAddress(controls_library, "InitCommonControlsEx")));
+  }
   INITCOMMONCONTROLSEX controls;
   controls.dwSize = 8;
   controls.dwICC = ICC_TAB_CLASSES | ICC_HOTKEY_CLASS | ICC_DATE_CLASSES | ICC_USEREX_CLASSES |
