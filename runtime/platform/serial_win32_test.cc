@@ -47,7 +47,8 @@ TEST(SerialWin32Test, FilesSharesAndPipesAreNeverOpened) {
   for (const std::string& name :
        {"pipe\\" + pipe_name, "\\\\.\\pipe\\" + pipe_name, file, "\\\\.\\" + file,
         std::string("UNC\\localhost\\c$\\x"), std::string("GLOBALROOT\\Device\\Serial0"),
-        std::string("\\\\?\\COM1"), std::string("..")}) {
+        std::string("\\\\?\\COM1"), std::string(".."), std::string("C:"),
+        std::string("//./COM1")}) {
     PortOpenError error;
     EXPECT_EQ(OpenSerialDevice(name.c_str(), PortSettings{9600, 0, 8, 1.0f, 0, 1024, 1024}, &error),
               0);
