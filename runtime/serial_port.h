@@ -11,6 +11,7 @@ namespace runtime {
 class Text;
 
 // Why a port would not open, as the flow needs it.
+using platform::NotAPort;
 using platform::PortFailure;
 using platform::PortOpenError;
 

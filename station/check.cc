@@ -157,10 +157,27 @@ ConfigStep CheckConfiguration(std::string* report) {
   return step;
 }
 
+// What a name that is no port leads to, in a few words.
+std::string NotAPortObject(runtime::NotAPort what) {
+  switch (what) {
+    case runtime::NotAPort::kFile:
+      return "a file";
+    case runtime::NotAPort::kPipe:
+      return "a pipe";
+    case runtime::NotAPort::kDevice:
+      return "a device that is no serial line";
+    case runtime::NotAPort::kPath:
+      break;
+  }
+  return "a path";
+}
+
 // The reason of a failed open in a few words.
-std::string FailureWords(runtime::PortFailure reason) {
+std::string FailureWords(const runtime::PortOpenError& error) {
   using runtime::PortFailure;
-  switch (reason) {
+  switch (error.reason) {
+    case PortFailure::kNotAPort:
+      return "not a port: names " + NotAPortObject(error.what);
     case PortFailure::kNotFound:
       return "no such port";
     case PortFailure::kAccessDenied:
@@ -237,6 +254,12 @@ void ExplainOpenFailure(const Text& portName, std::string* report) {
                  " s, then hands over an empty value.)\n";
       return;
     }
+    case PortFailure::kNotAPort:
+      *report += "   Not a port: Kavrin.inf names " + NotAPortObject(error.what) +
+                 ".\n   Nothing there was read, written or changed, and a weighing hands over an\n"
+                 "   empty value at once. Put the scale's port on the first line of Kavrin.inf\n"
+                 "   (see weigh --list-ports).\n";
+      return;
     case PortFailure::kSettingsRefused:
       *report += "   It opened, but refused the line settings (" + SystemReason(error.systemCode) +
                  "): it is probably no serial port.\n";
@@ -711,7 +734,7 @@ int RunCheck(std::string* report, const WaitLimits& limits) {
       ExplainOpenFailure(config.portName, report);
       *report += "3. Scale: not asked.\n";
       status = CHECK_PORT_NOT_OPENED;
-      why = FailureWords(runtime::LastPortOpenError().reason);
+      why = FailureWords(runtime::LastPortOpenError());
     } else {
       *report += "opened.\n";
       const AnswerVerdict verdict = ListenToScale(limits, report);

@@ -811,6 +811,41 @@ case $case_name in
     expect_log "${date_pattern}Cantitate noua : "
     report "elapsed_ms=$elapsed_ms handed_over=1 lost=0"
     ;;
+  port_names_no_port)
+    # Kavrin.inf names a file, a pipe, a folder, a share: a weighing opens
+    # none of them, tries none again, and hands an empty value over at once.
+    [ "$mode" = native ] && unset DISPLAY
+    printf 'secret\n' >"$scratch/file"
+    if [ "$mode" = native ]; then
+      mkfifo "$scratch/pipe"
+      # Blocks until somebody opens the pipe for writing.
+      (exec cat "$scratch/pipe" >"$scratch/pipe.read") &
+      reader=$!
+      extra_pids+=("$reader")
+      names=("$scratch/file" "$scratch/pipe" "$scratch" /dev/null "/dev/pts/../..$scratch/file")
+      limit_ms=3000
+    else
+      windows_file="Z:$(tr / '\\' <<<"$scratch")\\file"
+      ln -sfn "$scratch/file" "$prefix/dosdevices/com$com"
+      names=("$windows_file" "\\\\.\\$windows_file" 'UNC\localhost\share\file' 'pipe\scale'
+        "COM$com")
+      # Wine's own start: a first run, which opens no port.
+      run_weigh
+      limit_ms=$((elapsed_ms + 2500))
+      rm -rf raspuns log.txt
+    fi
+    for name in "${names[@]}"; do
+      printf '%s\r\n' "$name" >Kavrin.inf
+      run_weigh
+      [ "$elapsed_ms" -lt "$limit_ms" ] || fail "$name: took $elapsed_ms ms, tried again"
+      expect_bytes raspuns/cant.txt '\r\n'
+      rm -rf raspuns
+    done
+    expect_bytes "$scratch/file" 'secret\n'
+    if [ "$mode" = native ]; then
+      kill -0 "$reader" 2>/dev/null || fail "the pipe was opened"
+    fi
+    ;;
   config_is_directory)
     mkdir Kavrin.inf
     run_weigh

@@ -327,6 +327,30 @@ case $case_name in
     grep -qE "Serial ports present:|No serial port was found" "$scratch/out" || fail "no port list"
     verdict_is 4
     ;;
+  check_not_a_port)
+    printf 'secret\n' >"$scratch/file"
+    if [ "$mode" = native ]; then
+      mkfifo "$scratch/pipe"
+      printf '%s\r\n' "$scratch/pipe" >Kavrin.inf
+      run_expecting 4 0 --check
+      says "not a port: names a pipe"
+      verdict_is 4
+      printf '%s\r\n' "$scratch/file" >Kavrin.inf
+    else
+      printf 'pipe\\scale\r\n' >Kavrin.inf
+      run_expecting 4 0 --check
+      says "not a port: names a path"
+      verdict_is 4
+      "$wine_run" "$prefix" --boot
+      ln -sfn "$scratch/file" "$prefix/dosdevices/com$com"
+      printf 'COM%s\r\n' "$com" >Kavrin.inf
+    fi
+    run_expecting 4 0 --check
+    says "Not a port: Kavrin.inf names a file."
+    tail -n1 "$scratch/out" | grep -qF "the port cannot be opened: not a port: names a file" ||
+      fail "the verdict does not say why: $(tail -n1 "$scratch/out")"
+    [ "$(cat "$scratch/file")" = secret ] || fail "the file changed"
+    ;;
   check_port_busy)
     [ "$mode" = wine ] && { echo "skip: Wine does not refuse a second open of a COM port"; exit 0; }
     # A weighing holds the port while the scale stays silent (5 s).

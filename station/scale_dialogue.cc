@@ -99,6 +99,11 @@ Text QueryScale(const Text& portName, const WaitLimits& limits) {
   const Clock::time_point start = Clock::now();
   Clock::time_point lastActivity = start;
   bool open = OpenAndAsk(portName, request);
+  // A name that leads to no port stays so however long one waits; trying
+  // again would only touch whatever it names once more.
+  if (!open && runtime::LastPortOpenError().reason == runtime::PortFailure::kNotAPort) {
+    return Text();
+  }
 
   bool accepted = false;
   while (!accepted) {

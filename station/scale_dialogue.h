@@ -81,7 +81,8 @@ struct WaitLimits {
 // A port that cannot be opened is tried again at every poll: one in use by
 // another program (a second run, say) until the total limit, one that is
 // missing or refused (an adapter being plugged in) until the silence limit,
-// both counted from the start. Once it opens, whatever it held from before
+// both counted from the start. A name that leads to no port (a file, a
+// pipe, a path) is not tried again. Once it opens, whatever it held from before
 // is thrown away, the request goes out and the dialogue goes on as usual.
 runtime::Text QueryScale(const runtime::Text& portName, const WaitLimits& limits = WaitLimits());
 

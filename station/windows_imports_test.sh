@@ -6,8 +6,9 @@
 # export, or whose header asks for a newer Windows, and then nothing at all
 # happens on the station. This reads each program's header and import table
 # (with the cross objdump) and fails on an import that is not in the list
-# below, on a header that asks for more than Windows XP (5.1), and on a
-# program that is not a static 32-bit one (any DLL outside the list).
+# below, on a header that asks for more than Windows XP (5.1), on a program
+# that is not a static 32-bit one, and on any DLL outside the short list
+# further down, which Windows might take from the program's folder.
 set -euo pipefail
 
 objdump=$1
@@ -38,6 +39,7 @@ shift
 #   For paths with letters outside the ANSI code page: GetModuleFileNameW,
 #   GetCurrentDirectoryW, CreateFileW, FormatMessageW: Windows XP.
 #   WriteConsoleW, GetConsoleMode: Windows 2000 Professional.
+#   GetSystemDirectoryW: Windows 2000 Professional. LoadLibraryExW: Windows XP.
 allowed=$(
   cat <<'LIST'
 ADVAPI32.DLL:ConvertSidToStringSidA
@@ -60,7 +62,6 @@ ADVAPI32.DLL:RegCloseKey
 ADVAPI32.DLL:RegEnumValueA
 ADVAPI32.DLL:RegOpenKeyExA
 ADVAPI32.DLL:SystemFunction036
-COMCTL32.DLL:InitCommonControlsEx
 KERNEL32.DLL:AddVectoredExceptionHandler
 KERNEL32.DLL:AttachConsole
 KERNEL32.DLL:ClearCommError
@@ -108,6 +109,7 @@ KERNEL32.DLL:GetProcessAffinityMask
 KERNEL32.DLL:GetProcessTimes
 KERNEL32.DLL:GetStartupInfoA
 KERNEL32.DLL:GetStdHandle
+KERNEL32.DLL:GetSystemDirectoryW
 KERNEL32.DLL:GetSystemTimeAdjustment
 KERNEL32.DLL:GetSystemTimeAsFileTime
 KERNEL32.DLL:GetThreadContext
@@ -125,6 +127,7 @@ KERNEL32.DLL:IsDBCSLeadByteEx
 KERNEL32.DLL:IsDebuggerPresent
 KERNEL32.DLL:LeaveCriticalSection
 KERNEL32.DLL:LoadLibraryA
+KERNEL32.DLL:LoadLibraryExW
 KERNEL32.DLL:LoadLibraryW
 KERNEL32.DLL:LocalFree
 KERNEL32.DLL:LockFileEx
@@ -232,9 +235,19 @@ USER32.DLL:IsWindowEnabled
 USER32.DLL:IsWindowVisible
 USER32.DLL:MessageBoxA
 USER32.DLL:SetWindowPos
-WINMM.DLL:timeBeginPeriod
 LIST
 )
+
+# The DLLs a program may import. The loader resolves imports before main, in
+# the program's own folder first unless the DLL is a KnownDLL: Windows then
+# takes the system folder's copy, whatever lies beside the program. Each of
+# these is a KnownDLL on every Windows from XP SP3 to 11 (in the registry's
+# KnownDLLs list; msvcrt on XP as a DLL that the listed ones import, which
+# Windows maps as known too), and so are the system DLLs they import. Any
+# other DLL (WINMM, COMCTL32, UXTHEME, VERSION...) is loaded after main from
+# the system folder by its full path, or, for COMCTL32, through the
+# manifest's side-by-side assembly.
+known_dlls="ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL OLE32.DLL USER32.DLL"
 
 status=0
 for program in "$@"; do
@@ -253,6 +266,16 @@ for program in "$@"; do
       echo "FAIL $name: the header asks for $field version $major.$minor, newer than Windows XP (5.1)"
       status=1
     fi
+  done
+
+  for dll in $(awk '/^\tDLL Name: / { print toupper($3) }' <<<"$headers"); do
+    case " $known_dlls " in
+      *" $dll "*) ;;
+      *)
+        echo "FAIL $name imports $dll, which Windows may load from the program's folder"
+        status=1
+        ;;
+    esac
   done
 
   # DLL:function for every import; a line that reads otherwise (an import by

@@ -6,7 +6,8 @@
 namespace runtime::platform {
 
 // Asks the platform to wake sleepers with about 1 ms precision for the rest
-// of the process (timeBeginPeriod(1) on Windows).
+// of the process (timeBeginPeriod(1) on Windows, from the system folder's
+// winmm.dll).
 void RaiseTimerResolution();
 
 // Sleeps for `milliseconds` (nothing for 0 or less).

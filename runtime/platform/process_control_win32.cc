@@ -4,9 +4,32 @@
 // After windows.h: RtlGenRandom, which advapi32 exports as SystemFunction036.
 #include <ntsecapi.h>
 
+#include <string>
+
+#include "runtime/platform/system_library_win32.h"
+
 namespace runtime::platform {
 
-void PrepareProcess() {}
+void PrepareProcess() {
+  // DLLs come from the system folder only. The current folder leaves the
+  // search (SetDllDirectoryA with "", Windows XP SP1), and where Windows
+  // has it (Windows 8, and 7 and Vista with KB2533623) every later load,
+  // the system's own loads for this process included, looks nowhere but
+  // the system folder. Neither is declared for Windows XP: both are looked
+  // up by name.
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  if (kernel == nullptr) return;
+  using SetDllDirectoryFunction = BOOL(WINAPI*)(LPCSTR);
+  auto set_dll_directory = reinterpret_cast<SetDllDirectoryFunction>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")));
+  if (set_dll_directory != nullptr) set_dll_directory("");
+  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+  auto set_default_dll_directories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  // LOAD_LIBRARY_SEARCH_SYSTEM32, which the XP headers do not have.
+  constexpr DWORD kSearchSystemFolder = 0x00000800;
+  if (set_default_dll_directories != nullptr) set_default_dll_directories(kSearchSystemFolder);
+}
 
 void EndProcess(int code) { ExitProcess(static_cast<UINT>(code)); }
 
@@ -19,6 +42,16 @@ uint64_t UnpredictableNumber() {
   QueryPerformanceCounter(&now);
   return (static_cast<uint64_t>(now.QuadPart) << 16) ^
          (static_cast<uint64_t>(GetCurrentProcessId()) << 48) ^ GetTickCount();
+}
+
+void* LoadSystemLibrary(const wchar_t* file_name) {
+  wchar_t folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  const std::wstring path = std::wstring(folder, length) + L"\\" + file_name;
+  // With a full path, LOAD_WITH_ALTERED_SEARCH_PATH looks for the DLLs that
+  // this one imports in its own folder first, not in the program's.
+  return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 bool RunningUnderWine() {

@@ -26,7 +26,17 @@ enum class PortFailure {
   kInUse,            // another program, or this one, has the device open
   kAccessDenied,     // this user may not open the device
   kSettingsRefused,  // it opened, but is no serial line or refused the settings
+  kNotAPort,         // the name leads to something that is no port: nothing was
+                     // read, written or set there, and trying again cannot help
   kOther,            // any other reason
+};
+
+// What a name refused with PortFailure::kNotAPort leads to.
+enum class NotAPort {
+  kFile,    // an ordinary file
+  kPipe,    // a pipe or socket
+  kPath,    // a path: a folder, a share, anything outside the devices
+  kDevice,  // a device that is no serial line
 };
 
 // What OpenSerialDevice reports about a failed open.
@@ -35,6 +45,8 @@ struct PortOpenError {
   // The platform's own code for the call that failed (errno on POSIX,
   // GetLastError() on Windows); 0 when no call failed.
   int32_t systemCode = 0;
+  // For PortFailure::kNotAPort: what the name leads to.
+  NotAPort what = NotAPort::kPath;
 };
 
 // Opens the serial device called `name` for exclusive use, reading and
@@ -44,6 +56,16 @@ struct PortOpenError {
 // does not exist, is in use (in this process or another) or refuses the
 // settings, and then says why in `error` when it is given; a device opened
 // here is closed again before 0 is returned.
+//
+// A port is a device and never a path, since whoever can write the
+// configuration could otherwise point the program at files, shares and
+// pipes. Windows: the name is a device name ("COM3", "CNCA0", optionally
+// after "\\.\") without a further backslash, slash or colon, and the handle must be a
+// character device. POSIX: the name must lead to a character device under
+// /dev that is a terminal, without a ".." on the way; it is examined through
+// an open that cannot touch the device, before anything is read, written or
+// set. Anything else is PortFailure::kNotAPort. The line's own settings are
+// saved and given back by CloseSerial (POSIX).
 PortHandle OpenSerialDevice(const char* name, const PortSettings& settings,
                             PortOpenError* error = nullptr);
 
@@ -62,7 +84,8 @@ int32_t SerialInputCount(PortHandle port);
 // count read, 0 on failure.
 int32_t ReadSerial(PortHandle port, void* destination, int32_t count);
 
-// Closes the device so that the next opener can have it.
+// Gives the line back the settings it had before OpenSerialDevice (POSIX)
+// and closes the device so that the next opener can have it.
 void CloseSerial(PortHandle port);
 
 }  // namespace runtime::platform

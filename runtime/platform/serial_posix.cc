@@ -4,13 +4,16 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "runtime/platform/clock.h"
-#include "runtime/platform/posix_fd.h"
 
 namespace runtime::platform {
 namespace {
@@ -38,7 +41,14 @@ bool SpeedCode(int32_t baud, speed_t* code) {
   return false;
 }
 
-int Descriptor(PortHandle port) { return static_cast<int>(port); }
+// What a handle points to: the open line and the settings it had before,
+// which it gets back when it is closed.
+struct OpenLine {
+  int fd;
+  termios before;
+};
+
+int Descriptor(PortHandle port) { return reinterpret_cast<OpenLine*>(port)->fd; }
 
 }  // namespace
 
@@ -147,19 +157,116 @@ PortHandle Refuse(PortOpenError* error, PortFailure reason, int code) {
   return 0;
 }
 
+PortHandle RefuseNotAPort(PortOpenError* error, NotAPort what) {
+  if (error != nullptr) *error = PortOpenError{PortFailure::kNotAPort, 0, what};
+  return 0;
+}
+
+// The magic link through which the kernel shows where `fd` leads, and
+// through which the very same file can be opened again.
+std::string DescriptorLink(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Where the file open under `fd` (reached by `path`) really is, all links
+// resolved; empty when that cannot be told.
+std::string ResolvedPath(int fd, const std::string& path) {
+  char target[PATH_MAX + 1];
+  const ssize_t length = readlink(DescriptorLink(fd).c_str(), target, PATH_MAX);
+  if (length > 0) return std::string(target, static_cast<size_t>(length));
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return std::string();
+  std::string where = resolved;
+  std::free(resolved);
+  return where;
+}
+
+// Whether the character device `device` is a terminal line, told without
+// opening it: opening some devices is an act of its own (a watchdog starts
+// counting). The kernel lists every tty driver's devices under the class
+// "tty"; pseudo-terminals (majors 136 to 143) are not listed there. Where
+// /sys shows no devices at all, the terminal test after the open decides.
+bool CouldBeTerminal(dev_t device) {
+  const std::string node =
+      "/sys/dev/char/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
+  char target[PATH_MAX + 1];
+  const ssize_t length = readlink((node + "/subsystem").c_str(), target, PATH_MAX);
+  if (length > 0) {
+    const std::string subsystem(target, static_cast<size_t>(length));
+    return subsystem.size() >= 4 && subsystem.compare(subsystem.size() - 4, 4, "/tty") == 0;
+  }
+  if (major(device) >= 136 && major(device) <= 143) return true;
+  struct stat listing;
+  return stat("/sys/dev/char", &listing) != 0;
+}
+
 }  // namespace
 
-PortHandle OpenSerialDevice(const char* name, const PortSettings& settings,
-                            PortOpenError* error) {
+bool HasParentStep(const std::string& path) {
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    if (path.compare(start, end - start, "..") == 0 && end - start == 2) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+PortHandle OpenSerialDevice(const char* name, const PortSettings& settings, PortOpenError* error) {
   if (error != nullptr) *error = PortOpenError{};
   std::string path = SerialDevicePath(name);
   if (path.empty()) return Refuse(error, PortFailure::kNotFound, 0);
-  // Without O_NONBLOCK a line without carrier would block the open, and reads
-  // must never wait anyway.
-  int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return Refuse(error, FailureOfOpen(errno), errno);
-  fd = AvoidDescriptorZero(fd);
-  if (fd < 0) return Refuse(error, PortFailure::kOther, errno);
+  if (HasParentStep(path)) return RefuseNotAPort(error, NotAPort::kPath);
+  // O_PATH touches nothing: no FIFO wakes up, no device driver runs. What
+  // the name leads to is judged on this descriptor before the real open.
+  const int probe = open(path.c_str(), O_PATH | O_CLOEXEC);
+  if (probe < 0) return Refuse(error, FailureOfOpen(errno), errno);
+  struct stat found;
+  if (fstat(probe, &found) != 0) {
+    const int code = errno;
+    close(probe);
+    return Refuse(error, PortFailure::kOther, code);
+  }
+  NotAPort what = NotAPort::kPath;
+  bool port = false;
+  if (S_ISREG(found.st_mode)) {
+    what = NotAPort::kFile;
+  } else if (S_ISFIFO(found.st_mode) || S_ISSOCK(found.st_mode)) {
+    what = NotAPort::kPipe;
+  } else if (S_ISCHR(found.st_mode)) {
+    if (ResolvedPath(probe, path).rfind("/dev/", 0) != 0) {
+      what = NotAPort::kPath;
+    } else if (!CouldBeTerminal(found.st_rdev)) {
+      what = NotAPort::kDevice;
+    } else {
+      port = true;
+    }
+  }
+  if (!port) {
+    close(probe);
+    return RefuseNotAPort(error, what);
+  }
+  // The device the probe found, not whatever the name leads to by now.
+  // Without O_NONBLOCK a line without carrier would block the open, and
+  // reads must never wait anyway.
+  int fd = open(DescriptorLink(probe).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    // No /proc: the name once more, and the same device or nothing.
+    fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  }
+  const int open_code = errno;
+  close(probe);
+  if (fd < 0) return Refuse(error, FailureOfOpen(open_code), open_code);
+  struct stat opened;
+  if (fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) || opened.st_rdev != found.st_rdev) {
+    close(fd);
+    return RefuseNotAPort(error, NotAPort::kPath);
+  }
+  // Only a terminal line takes settings; anything else goes untouched.
+  termios before;
+  if (tcgetattr(fd, &before) != 0) {
+    close(fd);
+    return RefuseNotAPort(error, NotAPort::kDevice);
+  }
   // Exclusive like share mode 0. TIOCEXCL keeps out other openers but not
   // root, so the lock is the guard that always holds.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -168,18 +275,20 @@ PortHandle OpenSerialDevice(const char* name, const PortSettings& settings,
     return Refuse(error, code == EWOULDBLOCK ? PortFailure::kInUse : PortFailure::kOther, code);
   }
   ioctl(fd, TIOCEXCL);
+  // Read again now that the line is this run's alone: a run that held it
+  // until a moment ago has given its own settings back by now.
+  tcgetattr(fd, &before);
 
-  termios options;
+  termios options = before;
   RtsLine rts;
   int code = 0;
-  if (tcgetattr(fd, &options) != 0) {
-    code = errno;
-  } else if (!ApplyPortSettings(settings, &options, &rts)) {
+  if (!ApplyPortSettings(settings, &options, &rts)) {
     code = EINVAL;
   } else if (tcsetattr(fd, TCSANOW, &options) != 0) {
     code = errno;
   }
   if (code != 0) {
+    tcsetattr(fd, TCSANOW, &before);
     ioctl(fd, TIOCNXCL);
     close(fd);
     return Refuse(error, PortFailure::kSettingsRefused, code);
@@ -189,7 +298,7 @@ PortHandle OpenSerialDevice(const char* name, const PortSettings& settings,
   int rts_bit = TIOCM_RTS;
   if (rts == RtsLine::kClear) ioctl(fd, TIOCMBIC, &rts_bit);
   if (rts == RtsLine::kSet) ioctl(fd, TIOCMBIS, &rts_bit);
-  return fd;
+  return reinterpret_cast<PortHandle>(new OpenLine{fd, before});
 }
 
 void DiscardSerialInput(PortHandle port) { tcflush(Descriptor(port), TCIFLUSH); }
@@ -233,10 +342,15 @@ int32_t ReadSerial(PortHandle port, void* destination, int32_t count) {
 }
 
 void CloseSerial(PortHandle port) {
-  int fd = Descriptor(port);
+  OpenLine* line = reinterpret_cast<OpenLine*>(port);
+  // The line goes back as it was found: a terminal named by mistake must
+  // not stay without echo at 9600 baud. What is still queued for sending
+  // went out long ago or never will; waiting for it could hang.
+  tcsetattr(line->fd, TCSANOW, &line->before);
   // The exclusive flag belongs to the line, not to this descriptor.
-  ioctl(fd, TIOCNXCL);
-  close(fd);
+  ioctl(line->fd, TIOCNXCL);
+  close(line->fd);
+  delete line;
 }
 
 }  // namespace runtime::platform

@@ -17,6 +17,9 @@ namespace runtime::platform {
 // empty name and names that already carry the Windows "\\.\" prefix.
 std::string SerialDevicePath(const char* name);
 
+// Whether `path` has a ".." among its parts: a port name never needs one.
+bool HasParentStep(const std::string& path);
+
 // What to do with the RTS line after the settings are applied.
 enum class RtsLine { kLeave, kClear, kSet };
 

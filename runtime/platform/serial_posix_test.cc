@@ -1,12 +1,18 @@
 #include "runtime/platform/serial_posix.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <fstream>
 #include <string>
 
 #include "runtime/platform/clock.h"
+#include "runtime/platform/testing/scratch_directory.h"
 
 namespace runtime::platform {
 namespace {
@@ -159,6 +165,108 @@ TEST(SerialPosixTest, TranslationsTheDeviceWasLeftWithAreUndone) {
   }
   EXPECT_EQ(received, sent);
   CloseSerial(port);
+  close(slave);
+  close(master);
+}
+
+// Whoever may write Kavrin.inf must not get the program to open files,
+// pipes or devices that are no serial line. Nothing of these is opened for
+// reading or writing, and each says what it is; a link that leads to a
+// terminal under /dev still opens.
+TEST(SerialPosixTest, OnlyTerminalsUnderDevAreOpened) {
+  ScratchDirectory scratch;
+  ASSERT_TRUE(scratch.ok());
+  int master, slave;
+  char terminal[256];
+  ASSERT_EQ(openpty(&master, &slave, terminal, nullptr, nullptr), 0);
+  const std::string folder = scratch.path();
+
+  std::ofstream(folder + "/file") << "first line\n";
+  ASSERT_EQ(mkfifo((folder + "/pipe").c_str(), 0600), 0);
+  // A reader sees a hang-up once a writer has come and gone.
+  const int reader = open((folder + "/pipe").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  ASSERT_EQ(symlink(terminal, (folder + "/link").c_str()), 0);
+  const std::string terminal_name = std::string(terminal).substr(std::string(terminal).rfind('/'));
+
+  const struct {
+    std::string name;
+    PortFailure reason;
+    NotAPort what;
+  } kCases[] = {
+      {folder + "/file", PortFailure::kNotAPort, NotAPort::kFile},
+      {folder + "/pipe", PortFailure::kNotAPort, NotAPort::kPipe},
+      {folder, PortFailure::kNotAPort, NotAPort::kPath},
+      {"/dev/pts/.." + std::string("/pts") + terminal_name, PortFailure::kNotAPort,
+       NotAPort::kPath},
+      {"null", PortFailure::kNotAPort, NotAPort::kDevice},
+      {folder + "/link", PortFailure::kNone, NotAPort::kPath},
+  };
+  for (const auto& c : kCases) {
+    PortOpenError error;
+    const PortHandle port = OpenSerialDevice(c.name.c_str(), Scale(), &error);
+    EXPECT_EQ(error.reason, c.reason) << c.name << " " << error.systemCode;
+    if (c.reason == PortFailure::kNotAPort) {
+      EXPECT_EQ(port, 0) << c.name;
+      EXPECT_EQ(error.what, c.what) << c.name;
+    }
+    if (port != 0) CloseSerial(port);
+  }
+  pollfd waiting{reader, POLLIN, 0};
+  ASSERT_GE(poll(&waiting, 1, 0), 0);
+  EXPECT_EQ(waiting.revents & POLLHUP, 0) << "the pipe was opened for writing";
+
+  // The terminal's own device node, made outside /dev.
+  struct stat device;
+  ASSERT_EQ(fstat(slave, &device), 0);
+  if (mknod((folder + "/node").c_str(), S_IFCHR | 0600, device.st_rdev) == 0) {
+    PortOpenError error;
+    EXPECT_EQ(OpenSerialDevice((folder + "/node").c_str(), Scale(), &error), 0);
+    EXPECT_EQ(error.reason, PortFailure::kNotAPort);
+    EXPECT_EQ(error.what, NotAPort::kPath);
+  }
+  close(reader);
+  close(slave);
+  close(master);
+}
+
+bool SameSettings(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+         a.c_lflag == b.c_lflag && cfgetispeed(&a) == cfgetispeed(&b) &&
+         cfgetospeed(&a) == cfgetospeed(&b) && std::equal(a.c_cc, a.c_cc + NCCS, b.c_cc);
+}
+
+// A terminal named in Kavrin.inf (a console, a modem line) gets back the
+// settings it had, after a weighing as after a refused open.
+TEST(SerialPosixTest, TheLineGetsItsSettingsBack) {
+  int master, slave;
+  char name[256];
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  termios before;
+  ASSERT_EQ(tcgetattr(slave, &before), 0);
+  before.c_lflag |= ECHO | ICANON | ISIG;
+  before.c_iflag |= ICRNL;
+  cfsetispeed(&before, B1200);
+  cfsetospeed(&before, B1200);
+  ASSERT_EQ(tcsetattr(slave, TCSANOW, &before), 0);
+  ASSERT_EQ(tcgetattr(slave, &before), 0);
+
+  PortHandle port = OpenSerialDevice(name, Scale());
+  ASSERT_NE(port, 0);
+  termios during;
+  ASSERT_EQ(tcgetattr(slave, &during), 0);
+  EXPECT_EQ(during.c_lflag & (ECHO | ICANON), 0u);
+  EXPECT_EQ(cfgetospeed(&during), static_cast<speed_t>(B9600));
+  CloseSerial(port);
+  termios after;
+  ASSERT_EQ(tcgetattr(slave, &after), 0);
+  EXPECT_TRUE(SameSettings(before, after));
+
+  PortSettings refused = Scale();
+  refused.baud = 9601;
+  EXPECT_EQ(OpenSerialDevice(name, refused), 0);
+  ASSERT_EQ(tcgetattr(slave, &after), 0);
+  EXPECT_TRUE(SameSettings(before, after));
   close(slave);
   close(master);
 }

@@ -4,11 +4,22 @@
 
 namespace runtime::platform {
 
-void MakeDevicePath(const char* name, char (&path)[64]) {
+bool MakeDevicePath(const char* name, char (&path)[64]) {
+  path[0] = '\0';
+  if (std::strncmp(name, "\\\\.\\", 4) == 0) name += 4;
+  // Everything after "\\.\" is one name in the system's device folder; a
+  // separator would lead on to files, shares ("UNC\host\...") and pipes.
+  bool named = false;
+  for (const char* next = name; *next != '\0'; ++next) {
+    if (*next == '\\' || *next == '/' || *next == ':') return false;
+    if (*next != '.' && *next != ' ') named = true;
+  }
+  if (!named) return false;
   std::memcpy(path, "\\\\.\\", 4);
   std::size_t length = strnlen(name, kMaxPortNameInPath);
   std::memcpy(path + 4, name, length);
   path[4 + length] = '\0';
+  return true;
 }
 
 void ApplyPortSettings(const PortSettings& settings, DCB* dcb) {
@@ -77,18 +88,36 @@ PortHandle Refuse(PortOpenError* error, PortFailure reason, DWORD code) {
   return 0;
 }
 
+PortHandle RefuseNotAPort(PortOpenError* error, NotAPort what) {
+  if (error != nullptr) *error = PortOpenError{PortFailure::kNotAPort, 0, what};
+  return 0;
+}
+
 }  // namespace
 
-PortHandle OpenSerialDevice(const char* name, const PortSettings& settings,
-                            PortOpenError* error) {
+PortHandle OpenSerialDevice(const char* name, const PortSettings& settings, PortOpenError* error) {
   if (error != nullptr) *error = PortOpenError{};
   char path[64];
-  MakeDevicePath(name, path);
-  HANDLE device = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+  // No name at all names nothing, as a missing port does.
+  if (name[0] == '\0') return Refuse(error, PortFailure::kNotFound, 0);
+  if (!MakeDevicePath(name, path)) return RefuseNotAPort(error, NotAPort::kPath);
+  // Should the name still reach a pipe, its server learns who connected but
+  // may not act as this user.
+  HANDLE device = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
   if (device == INVALID_HANDLE_VALUE) {
     const DWORD code = GetLastError();
     return Refuse(error, FailureOfOpen(code), code);
+  }
+  // A device name can be made to lead to a file or a pipe (DefineDosDevice,
+  // a link in Wine's dosdevices): only a character device is a port, and
+  // nothing else is read, written or set.
+  const DWORD type = GetFileType(device);
+  if (type != FILE_TYPE_CHAR) {
+    CloseHandle(device);
+    return RefuseNotAPort(error, type == FILE_TYPE_DISK   ? NotAPort::kFile
+                                 : type == FILE_TYPE_PIPE ? NotAPort::kPipe
+                                                          : NotAPort::kPath);
   }
   if (settings.inputBufferSize > 0 && settings.outputBufferSize > 0) {
     SetupComm(device, static_cast<DWORD>(settings.inputBufferSize),

@@ -12,16 +12,54 @@ PortSettings Scale() { return PortSettings{9600, 0, 8, 1.0f, 0, 1024, 1024}; }
 
 TEST(SerialWin32Test, DevicePathKeepsFiftyNineCharactersOfTheName) {
   char path[64];
-  MakeDevicePath("COM1", path);
+  ASSERT_TRUE(MakeDevicePath("COM1", path));
   EXPECT_STREQ(path, "\\\\.\\COM1");
 
   const std::string long_name(70, 'x');
-  MakeDevicePath(long_name.c_str(), path);
+  ASSERT_TRUE(MakeDevicePath(long_name.c_str(), path));
   EXPECT_EQ(std::strlen(path), 63u);
   EXPECT_EQ(std::string(path + 4), std::string(59, 'x'));
 
-  MakeDevicePath("\\\\.\\COM1", path);
-  EXPECT_STREQ(path, "\\\\.\\\\\\.\\COM1");
+  // The device prefix may be written out; it is not doubled.
+  ASSERT_TRUE(MakeDevicePath("\\\\.\\CNCA0", path));
+  EXPECT_STREQ(path, "\\\\.\\CNCA0");
+}
+
+// Whoever may write Kavrin.inf must not get the program to open a file
+// (without sharing, so that its owner fails meanwhile), a share or a pipe
+// whose server could act as this user.
+TEST(SerialWin32Test, FilesSharesAndPipesAreNeverOpened) {
+  const std::string pipe_name =
+      "weigh-port-test-" + std::to_string(static_cast<unsigned long>(GetCurrentProcessId()));
+  HANDLE server = CreateNamedPipeA(("\\\\.\\pipe\\" + pipe_name).c_str(), PIPE_ACCESS_DUPLEX,
+                                   PIPE_TYPE_BYTE | PIPE_NOWAIT, 1, 64, 64, 0, nullptr);
+  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+
+  char folder[MAX_PATH];
+  ASSERT_GT(GetTempPathA(MAX_PATH, folder), 0u);
+  const std::string file = std::string(folder) + pipe_name + ".txt";
+  // Held as a program holds its own file: open to everyone else.
+  HANDLE owner =
+      CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  ASSERT_NE(owner, INVALID_HANDLE_VALUE);
+
+  for (const std::string& name :
+       {"pipe\\" + pipe_name, "\\\\.\\pipe\\" + pipe_name, file, "\\\\.\\" + file,
+        std::string("UNC\\localhost\\c$\\x"), std::string("GLOBALROOT\\Device\\Serial0"),
+        std::string("\\\\?\\COM1"), std::string(".."), std::string("C:"),
+        std::string("//./COM1")}) {
+    PortOpenError error;
+    EXPECT_EQ(OpenSerialDevice(name.c_str(), PortSettings{9600, 0, 8, 1.0f, 0, 1024, 1024}, &error),
+              0);
+    EXPECT_EQ(error.reason, PortFailure::kNotAPort) << name << " " << error.systemCode;
+    EXPECT_EQ(error.what, NotAPort::kPath) << name;
+  }
+  // No client ever came: the pipe is still listening.
+  EXPECT_FALSE(ConnectNamedPipe(server, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PIPE_LISTENING));
+  CloseHandle(owner);
+  CloseHandle(server);
 }
 
 TEST(SerialWin32Test, ScaleSettingsKeepWhatTheyDoNotName) {
@@ -52,8 +90,11 @@ TEST(SerialWin32Test, StopBitsCompareExactly) {
   const struct {
     float stop;
     BYTE expected;
-  } kCases[] = {{1.0f, ONESTOPBIT}, {2.0f, TWOSTOPBITS}, {1.5f, ONE5STOPBITS},
-                {0.0f, ONE5STOPBITS}, {1.0001f, ONE5STOPBITS}};
+  } kCases[] = {{1.0f, ONESTOPBIT},
+                {2.0f, TWOSTOPBITS},
+                {1.5f, ONE5STOPBITS},
+                {0.0f, ONE5STOPBITS},
+                {1.0001f, ONE5STOPBITS}};
   for (const auto& c : kCases) {
     DCB dcb{};
     PortSettings settings = Scale();

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/platform/serial_win32.h"
 #include "runtime/platform/system_inspection.h"
 #include "runtime/platform/wide_text_win32.h"
 
@@ -202,7 +203,11 @@ std::vector<SerialPortEntry> ListSerialPorts() {
   return ports.empty() ? ListSerialPortsByName() : ports;
 }
 
-std::string DevicePathOfPort(const char* name) { return std::string("\\\\.\\") + name; }
+std::string DevicePathOfPort(const char* name) {
+  char path[64];
+  // A name that is no device name is shown as it is: it is opened nowhere.
+  return MakeDevicePath(name, path) ? std::string(path) : std::string(name);
+}
 
 bool DescribeDeviceAccess(const std::string&, DeviceAccess*) { return false; }
 

@@ -5,6 +5,8 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include "runtime/platform/system_library_win32.h"
+
 namespace runtime::platform {
 namespace {
 
@@ -67,6 +69,19 @@ int32_t ShowPlatformMessageBox(WindowHandle owner, const char* text, const char*
 }
 
 void StartWindowSystem() {
+  // COMCTL32 is not imported: it would load before main, and with it the
+  // UXTHEME it needs, which is no DLL that Windows always takes from the
+  // system folder. The system folder's UXTHEME goes first, so that the
+  // common controls find it loaded; COMCTL32 itself is named bare, so that
+  // the manifest's side-by-side assembly (version 6) answers for it.
+  LoadSystemLibrary(L"uxtheme.dll");
+  HMODULE controls_library = LoadLibraryW(L"comctl32.dll");
+  using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  InitFunction init_common_controls = nullptr;
+  if (controls_library != nullptr) {
+    init_common_controls = reinterpret_cast<InitFunction>(
+        reinterpret_cast<void*>(GetProcAddress(controls_library, "InitCommonControlsEx")));
+  }
   INITCOMMONCONTROLSEX controls;
   controls.dwSize = 8;
   controls.dwICC = ICC_TAB_CLASSES | ICC_HOTKEY_CLASS | ICC_DATE_CLASSES | ICC_USEREX_CLASSES |
@@ -74,7 +89,7 @@ void StartWindowSystem() {
   static_assert(ICC_TAB_CLASSES + ICC_HOTKEY_CLASS + ICC_DATE_CLASSES + ICC_USEREX_CLASSES +
                     ICC_INTERNET_CLASSES ==
                 0xB48);
-  InitCommonControlsEx(&controls);
+  if (init_common_controls != nullptr) init_common_controls(&controls);
   CoInitialize(nullptr);
 }
 
