@@ -79,7 +79,7 @@ apt_install_ranked() {
     eval "$(apt-config shell own Dir::Etc::Preferences/f)"
     if [ -n "$own" ] && [ -f "$own" ]; then cat "$own"; fi
   } >"$preferences"
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
     -o "Dir::Etc::Preferences=$preferences" "$@"
 }
 
@@ -92,9 +92,9 @@ apt_install() {
   local log preferences
   log=$(mktemp)
   preferences=$(mktemp)
-  if DEBIAN_FRONTEND=noninteractive apt-get install -s -q "$@" >"$log" 2>&1; then
+  if DEBIAN_FRONTEND=noninteractive apt-get install -s -q --no-install-recommends "$@" >"$log" 2>&1; then
     rm -f "$log" "$preferences"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$@"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@"
     return
   fi
   if [ -z "$apt_failed_indexes" ]; then
