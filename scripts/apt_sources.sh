@@ -141,3 +141,13 @@ require_debian_archive() {
   debian_archive=${found%% *}
   echo "$(basename "$0"): $purpose from $debian_archive (the machine's apt sources, ${found#* })" >&2
 }
+
+# apt_download_origin PACKAGE: prints the archive (the URI before "/pool/")
+# that `apt-get download PACKAGE` takes it from, as the machine's apt sources
+# and lists have it; fails when apt knows no place to get it.
+apt_download_origin() {
+  local uri
+  uri=$(apt-get download --print-uris "$1" 2>/dev/null | sed -n "1s/^'\([^']*\)'.*/\1/p")
+  [ -n "$uri" ] || return 1
+  echo "${uri%%/pool/*}"
+}
