@@ -550,7 +550,8 @@ FolderHandle HoldFolderIn(FolderHandle parent, const char* name, bool create,
   const int parent_fd = FolderFd(parent);
   const std::string entry = name;
   *outcome = FolderOutcome::kFailed;
-  if (entry.empty() || entry.find_first_of("/\\") != std::string::npos) return 0;
+  // One entry: ".." would hold the parent, a path some other folder.
+  if (!IsOneEntry(entry)) return 0;
   for (int attempt = 0; attempt < 2; ++attempt) {
     int hops = 0;
     bool untrusted = false;

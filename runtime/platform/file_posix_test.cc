@@ -19,6 +19,7 @@
 
 #include "runtime/platform/file.h"
 #include "runtime/platform/testing/flush_watch.h"
+#include "runtime/platform/testing/link_refusal.h"
 #include "runtime/platform/testing/scratch_directory.h"
 
 namespace runtime::platform {
@@ -323,6 +324,116 @@ TEST_F(FilePosixTest, LinksAreFollowedOnlyAsTheRuleAllows) {
   EXPECT_EQ(ReadUnder("dangling_mine", LinkRule::kTrusted, FileDisposition::kOpenAlways), "");
   EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status("made")));
   EXPECT_EQ(FileContents("target"), "secret");
+}
+
+// What an open of the entry `name` of `folder` reads, following trusted
+// links; "refused" when it fails.
+std::string ReadEntry(FolderHandle folder, const char* name,
+                      FileDisposition disposition = FileDisposition::kOpenExisting) {
+  FileHandle file = OpenFileIn(folder, name, kGenericRead | kFileAppendData, kFileShareRead,
+                               disposition, kFileAttributeNormal, LinkRule::kTrusted, false);
+  if (file == 0) return "refused";
+  char bytes[64];
+  const int32_t got = ReadFromFile(file, bytes, sizeof(bytes));
+  CloseFileHandle(file);
+  return std::string(bytes, static_cast<size_t>(got));
+}
+
+// Every link on the way to a file entry is judged, not only the last: a
+// folder link of another user inside a trusted link's target, or a link of
+// another user further down a chain, stops the way there.
+TEST_F(FilePosixTest, EveryLinkOnTheWayToAFileIsJudgedByItsOwner) {
+  ASSERT_EQ(mkdir("logs", 0777), 0);
+  ASSERT_EQ(mkdir("elsewhere", 0777), 0);
+  PutFile("logs/weigh.log", "mine");
+  PutFile("elsewhere/weigh.log", "theirs");
+  ASSERT_EQ(symlink("logs", "my_logs"), 0);
+  ASSERT_EQ(symlink("elsewhere", "their_logs"), 0);
+  ASSERT_EQ(symlink("my_logs/weigh.log", "through_mine"), 0);
+  ASSERT_EQ(symlink("their_logs/weigh.log", "through_theirs"), 0);
+  ASSERT_EQ(symlink("elsewhere/weigh.log", "their_file"), 0);
+  ASSERT_EQ(symlink("their_file", "chain_to_theirs"), 0);
+  ASSERT_EQ(symlink("their_logs/new.log", "dangling_through_theirs"), 0);
+  std::string why_not;
+  if (!GiveLinkToOtherUser("their_logs", &why_not) ||
+      !GiveLinkToOtherUser("their_file", &why_not)) {
+    GTEST_SKIP() << why_not;
+  }
+  const FolderHandle here = HoldCurrentFolder();
+  ASSERT_NE(here, 0);
+  EXPECT_EQ(ReadEntry(here, "through_mine"), "mine");
+  EXPECT_EQ(InspectEntryIn(here, "through_mine", LinkRule::kTrusted).kind, EntryKind::kFile);
+  for (const char* name : {"through_theirs", "chain_to_theirs", "dangling_through_theirs"}) {
+    EXPECT_EQ(ReadEntry(here, name), "refused") << name;
+    EXPECT_EQ(ReadEntry(here, name, FileDisposition::kOpenAlways), "refused") << name;
+    EXPECT_EQ(InspectEntryIn(here, name, LinkRule::kTrusted).kind, EntryKind::kUntrustedLink)
+        << name;
+  }
+  EXPECT_FALSE(std::filesystem::exists("elsewhere/new.log"));
+  // Under kAny every link is followed, as before.
+  EXPECT_EQ(InspectEntryIn(here, "through_theirs", LinkRule::kAny).kind, EntryKind::kFile);
+  ReleaseFolder(here);
+}
+
+// A link to itself, a ring of two and a chain of 50 end in a refusal, for a
+// file entry and for a folder, never in a crash.
+TEST_F(FilePosixTest, LinkLoopsAndLongChainsAreRefused) {
+  ASSERT_EQ(symlink("self", "self"), 0);
+  ASSERT_EQ(symlink("ring_b", "ring_a"), 0);
+  ASSERT_EQ(symlink("ring_a", "ring_b"), 0);
+  ASSERT_EQ(symlink("self/x", "into_self"), 0);
+  ASSERT_EQ(mkdir("end", 0777), 0);
+  PutFile("end/file", "reached");
+  for (int link = 0; link < 50; ++link) {
+    const std::string target = link == 0 ? "end" : "chain" + std::to_string(link - 1);
+    ASSERT_EQ(symlink(target.c_str(), ("chain" + std::to_string(link)).c_str()), 0);
+  }
+  ASSERT_EQ(symlink("chain49/file", "long_chain"), 0);
+  ASSERT_EQ(symlink("chain30/file", "short_chain"), 0);
+  const FolderHandle here = HoldCurrentFolder();
+  ASSERT_NE(here, 0);
+  for (const char* name : {"self", "ring_a", "into_self", "chain49", "long_chain"}) {
+    EXPECT_EQ(ReadEntry(here, name, FileDisposition::kOpenAlways), "refused") << name;
+    EXPECT_EQ(InspectEntryIn(here, name, LinkRule::kTrusted).kind, EntryKind::kUnreachable) << name;
+    FolderOutcome outcome;
+    EXPECT_EQ(HoldFolderIn(here, name, true, &outcome), 0) << name;
+    EXPECT_EQ(outcome, FolderOutcome::kFailed) << name;
+  }
+  // Within the limit the chain is followed.
+  EXPECT_EQ(ReadEntry(here, "short_chain"), "reached");
+  FolderOutcome outcome;
+  const FolderHandle chained = HoldFolderIn(here, "chain30", false, &outcome);
+  EXPECT_NE(chained, 0);
+  ReleaseFolder(chained);
+  ReleaseFolder(here);
+}
+
+// Where the file system keeps no hard links, and then no RENAME_NOREPLACE
+// either, a move still never replaces a waiting value and still moves.
+TEST_F(FilePosixTest, MovesWithoutHardLinksOrRenameFlagsNeverReplace) {
+  for (bool no_rename_flags : {false, true}) {
+    std::filesystem::remove_all("raspuns");
+    ASSERT_EQ(mkdir("raspuns", 0777), 0);
+    const FolderHandle here = HoldCurrentFolder();
+    FolderOutcome outcome;
+    const FolderHandle held = HoldFolderIn(here, "raspuns", false, &outcome);
+    ASSERT_NE(held, 0);
+    PutFile("raspuns/one.tmp", "1\r\n");
+    PutFile("raspuns/two.tmp", "2\r\n");
+    LinkRefusal refusal(no_rename_flags);
+    ASSERT_TRUE(refusal.ok());
+    EXPECT_TRUE(MoveWithoutReplacingIn(held, "one.tmp", "cant.txt")) << no_rename_flags;
+    EXPECT_FALSE(MoveWithoutReplacingIn(held, "two.tmp", "cant.txt")) << no_rename_flags;
+    EXPECT_FALSE(MoveWithoutReplacingIn(held, "missing.tmp", "other.txt")) << no_rename_flags;
+    EXPECT_EQ(refusal.refused_links(), 3) << no_rename_flags;
+    EXPECT_EQ(refusal.refused_renames(), no_rename_flags ? 3 : 0);
+    EXPECT_EQ(FileContents("raspuns/cant.txt"), "1\r\n") << no_rename_flags;
+    EXPECT_EQ(FileContents("raspuns/two.tmp"), "2\r\n") << no_rename_flags;
+    EXPECT_FALSE(std::filesystem::exists("raspuns/one.tmp")) << no_rename_flags;
+    EXPECT_FALSE(std::filesystem::exists("raspuns/other.txt")) << no_rename_flags;
+    ReleaseFolder(held);
+    ReleaseFolder(here);
+  }
 }
 
 }  // namespace
