@@ -373,9 +373,11 @@ TEST_F(FileTest, NamesThatAreNoSingleEntryReachNothing) {
   const FolderHandle held = HoldFolderIn(station, "station", false, &outcome);
   ASSERT_NE(held, 0);
   PutFile("victim", "keep");
+  // A full path to the scratch folder itself, one above the held one.
+  const std::string absolute = scratch_.path() + "/absolute";
   PutFile("station/raspuns/inner/victim", "keep");
   for (const char* name : {"../escaped", "..\\escaped", "raspuns/escaped", "raspuns\\escaped",
-                           "/tmp/escaped", "..", ".", "", "raspuns/inner/../escaped"}) {
+                           absolute.c_str(), "..", ".", "", "raspuns/inner/../escaped"}) {
     for (FileDisposition disposition : {FileDisposition::kCreateNew, FileDisposition::kCreateAlways,
                                         FileDisposition::kOpenAlways}) {
       EXPECT_EQ(OpenFileIn(held, name, kReadWrite, 0, disposition, kFileAttributeNormal,
@@ -402,7 +404,7 @@ TEST_F(FileTest, NamesThatAreNoSingleEntryReachNothing) {
   EXPECT_FALSE(Exists("station/raspuns/escaped"));
   EXPECT_FALSE(Exists("moved"));
   EXPECT_FALSE(Exists("station/raspuns/moved"));
-  EXPECT_FALSE(Exists("/tmp/escaped"));
+  EXPECT_FALSE(Exists("absolute"));
   EXPECT_EQ(FileContents("victim"), "keep");
   EXPECT_EQ(FileContents("station/raspuns/inner/victim"), "keep");
   EXPECT_EQ(FileContents("station/mine"), "x");
