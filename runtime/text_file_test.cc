@@ -477,6 +477,53 @@ TEST_F(TextFileTest, FlushToDiskWritesTheBufferOutAndSaysWhetherTheDiskHasIt) {
   EXPECT_EQ(FlushToDisk(AUTO_NUMBER), 0);
 }
 
+// Bytes that wait in a buffer are the caller's until they are out: a write
+// or a size that needs them out says so when that fails, and a line
+// appended is whole or gone.
+TEST_F(TextFileTest, BufferedBytesWhoseWriteOutFailsAreToldAndLinesAreWholeOrGone) {
+  ObjectValue file = OpenForUpdate(AUTO_NUMBER, "buffered", OPTION_SHARE_READ);
+  ASSERT_NE(file, 0);
+  // Still in the buffer, yet counted.
+  EXPECT_EQ(WriteLine(file, Text(Pattern(98))), 100);
+  EXPECT_EQ(QueryOpenFileSize(file), 100);
+  CloseTextFile(file);
+
+  PutFile("log", std::string(50, 'x') + "\r\n");
+  {
+    platform::FileSizeLimit limit(64);
+    if (!limit.ok()) GTEST_SKIP() << "no file size limit on this platform";
+    file = OpenForUpdate(AUTO_NUMBER, "short", OPTION_SHARE_READ);
+    ASSERT_NE(file, 0);
+    EXPECT_EQ(WriteLine(file, Text(Pattern(98))), 100);
+    // Their write-out fails: the size is not to be had.
+    EXPECT_EQ(QueryOpenFileSize(file), -1);
+    CloseTextFile(file);
+
+    file = OpenForUpdate(AUTO_NUMBER, "later", OPTION_SHARE_READ);
+    ASSERT_NE(file, 0);
+    EXPECT_EQ(WriteLine(file, Text(Pattern(3000))), 3002);
+    // This write takes the buffer's bytes out first, and they do not fit.
+    EXPECT_LT(WriteLine(file, Text(Pattern(3000))), 3002);
+    CloseTextFile(file);
+
+    file =
+        OpenForUpdate(AUTO_NUMBER, "log", OPTION_SHARE_READ | OPTION_SHARE_WRITE | OPTION_APPEND);
+    ASSERT_NE(file, 0);
+    EXPECT_NE(AppendLine(file, "fits"), 0);
+    EXPECT_EQ(AppendLine(file, Text(Pattern(20))), 0);
+    CloseTextFile(file);
+    EXPECT_EQ(FileContents("log"), std::string(50, 'x') + "\r\nfits\r\n");
+  }
+  file = OpenForUpdate(AUTO_NUMBER, "log", OPTION_SHARE_READ | OPTION_SHARE_WRITE | OPTION_APPEND);
+  ASSERT_NE(file, 0);
+  // Bytes written before go out first, then the line right after them.
+  EXPECT_EQ(WriteLine(file, "before"), 8);
+  EXPECT_NE(AppendLine(file, "next"), 0);
+  CloseTextFile(file);
+  EXPECT_EQ(FileContents("log"), std::string(50, 'x') + "\r\nfits\r\nbefore\r\nnext\r\n");
+  EXPECT_EQ(AppendLine(AUTO_NUMBER, "x"), 0);
+}
+
 TEST_F(TextFileTest, QueryFileSize) {
   EXPECT_EQ(QueryFileSize(""), -1);
   EXPECT_EQ(QueryFileSize("missing"), -1);

@@ -4,8 +4,8 @@
 // display) or from the box itself (on Windows).
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -102,10 +102,9 @@ std::string MessageShownBy(const std::function<void()>& stage) {
   }
   runtime::platform::ExclusiveDisplay display;
   std::string text;
-  MessageBoxAnswerer answerer("Eroare", MessageBoxAnswerer::Answer::kOk,
-                              [&text](runtime::platform::WindowHandle box) {
-                                MessageBoxAnswerer::ReadText(box, &text);
-                              });
+  MessageBoxAnswerer answerer(
+      "Eroare", MessageBoxAnswerer::Answer::kOk,
+      [&text](runtime::platform::WindowHandle box) { MessageBoxAnswerer::ReadText(box, &text); });
   stage();
   return answerer.Finish() ? "Eroare\n" + text : "";
 }
@@ -158,6 +157,8 @@ TEST_F(StagesTest, ALogLineCutShortIsToldAndTheValueStillHandedOver) {
   }
   EXPECT_EQ(message, "Eroare\n" + LogLostMessage(quantity));
   EXPECT_EQ(FileContents("raspuns/cant.txt"), quantity + "\r\n");
+  // Nothing of the lost line stays for the next run's line to continue.
+  EXPECT_EQ(FileContents("log.txt"), std::string(50, 'x') + "\r\n");
 }
 
 TEST_F(StagesTest, HandoffWritesOneLineAndLeavesNothingElse) {
@@ -199,8 +200,7 @@ TEST_F(StagesTest, PendingReadIsTheFirstLineAndLeavesFileZeroAlone) {
 
 TEST_F(StagesTest, HandoffFolderTakenByAFileChangesNothingAndSaysSo) {
   PutFile("raspuns", "not a folder");
-  EXPECT_EQ(MessageShownBy([] { HandoffStage(Text("1")); }),
-            "Eroare\n" + NotWrittenMessage("1"));
+  EXPECT_EQ(MessageShownBy([] { HandoffStage(Text("1")); }), "Eroare\n" + NotWrittenMessage("1"));
   EXPECT_EQ(FileContents("raspuns"), "not a folder");
 }
 
@@ -219,9 +219,9 @@ TEST_F(StagesTest, AValueHeldByAnotherProgramIsNotReplacedAndTheNewOneIsNotLost)
   // sharing it: it cannot be read, and it is not replaced either.
   std::filesystem::create_directory("raspuns");
   PutFile("raspuns/cant.txt", kStx + "1.00\r\n");
-  const runtime::platform::FileHandle held = runtime::platform::OpenFileHandle(
-      "raspuns\\cant.txt", runtime::platform::kGenericRead, 0,
-      runtime::platform::FileDisposition::kOpenExisting, 0);
+  const runtime::platform::FileHandle held =
+      runtime::platform::OpenFileHandle("raspuns\\cant.txt", runtime::platform::kGenericRead, 0,
+                                        runtime::platform::FileDisposition::kOpenExisting, 0);
   ASSERT_NE(held, 0);
   EXPECT_EQ(MessageShownBy([] { HandoffStage(Text(kStx + "2.00")); }),
             "Eroare\n" + NotWrittenMessage(kStx + "2.00"));
@@ -271,6 +271,35 @@ TEST_F(StagesTest, TheLogLineAndTheValueAreFlushedWholeAndInThatOrder) {
   if (!seen.empty() && seen.back().directory) EXPECT_EQ(seen.back().entries, "cant.txt ");
 }
 
+// Where folders are flushed at all: the station folder once raspuns is made
+// in it, before the value's temporary is flushed, and raspuns last, once the
+// value has its name and the temporary is gone. Nothing is flushed after.
+TEST_F(StagesTest, FoldersAreFlushedOnceTheirNamesAreAsTheyStay) {
+  const std::string station = std::filesystem::current_path().filename().string();
+  runtime::platform::FlushWatch watch(false);
+  ASSERT_TRUE(watch.ok());
+  HandoffStage(Text(kStx + "4.40"));
+  EXPECT_EQ(FileContents("raspuns/cant.txt"), kStx + "4.40\r\n");
+  std::vector<std::string> flushes;
+  bool folders = false;
+  for (const runtime::platform::SeenFlush& flush : watch.seen()) {
+    folders = folders || flush.directory;
+    flushes.push_back(flush.directory ? "folder " + flush.name + ": " + flush.entries
+                                      : "file " + std::to_string(flush.size));
+  }
+  if (!folders) {
+    // Windows: the names are journaled, and the move writes through.
+    EXPECT_EQ(flushes, std::vector<std::string>{"file 7"});
+    return;
+  }
+  const std::vector<std::string> expected = {
+      "folder " + station + ": raspuns ",
+      "file 7",
+      "folder raspuns: cant.txt ",
+  };
+  EXPECT_EQ(flushes, expected);
+}
+
 TEST_F(StagesTest, AFailedFlushKeepsTheValueOutAndSaysSoButKeepsTheLogLine) {
   const std::string quantity = kStx + "6.10";
   std::string message;
@@ -311,7 +340,8 @@ TEST_F(StagesTest, ALinkPlantedUnderAGuessedTemporaryNameIsNotWrittenThrough) {
     HandoffStage(Text(kStx + "7.77"));
     EXPECT_EQ(FileContents("precious"), "keep me") << kind;
     EXPECT_FALSE(std::filesystem::exists("gone")) << kind;
-    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status("raspuns/cant.txt")))
+    EXPECT_TRUE(
+        std::filesystem::is_regular_file(std::filesystem::symlink_status("raspuns/cant.txt")))
         << kind;
     EXPECT_EQ(FileContents("raspuns/cant.txt"), kStx + "7.77\r\n") << kind;
   }
@@ -413,7 +443,8 @@ TEST_F(StagesTest, FilesWithASecondNameAreNeitherReadNorWritten) {
 TEST_F(StagesTest, AHandoffFolderOfAnotherUserIsNotUsed) {
   // Another user made "raspuns" first (in a sticky folder anyone may add
   // to): that user could take away or replace every value put there.
-  std::filesystem::permissions(".", std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
+  std::filesystem::permissions(".",
+                               std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
   std::filesystem::create_directory("raspuns");
   PutFile("raspuns/cant.txt", "planted\r\n");
   std::string why_not;
