@@ -373,6 +373,49 @@ TEST_F(TextFileTest, HandoffPathLandsInItsDirectory) {
   EXPECT_EQ(QueryFileSize("raspuns\\cant.txt"), 7);
 }
 
+// The held-folder opens reach the folder's own entry and nothing else: a
+// file of the same name in the current folder is left alone, and what they
+// would meet is told beforehand without touching it.
+TEST_F(TextFileTest, HeldFolderOpensReachTheFoldersOwnEntry) {
+  std::filesystem::create_directories("station/dir");
+  PutFile("Kavrin.inf", "outside");
+  PutFile("station/Kavrin.inf", "COM3\r\n");
+  const FolderHandle here = HoldCurrentFolder();
+  FolderOutcome outcome;
+  const FolderHandle station = HoldFolder(here, "station", false, &outcome);
+  ASSERT_NE(station, 0);
+
+  EntryFacts facts = InspectEntry(station, "Kavrin.inf", OPTION_NO_LINK);
+  EXPECT_EQ(facts.kind, EntryKind::kFile);
+  EXPECT_EQ(facts.size, 6);
+  EXPECT_EQ(facts.links, 1u);
+  EXPECT_EQ(InspectEntry(station, "dir", OPTION_TRUSTED_LINK).kind, EntryKind::kFolder);
+  EXPECT_EQ(InspectEntry(station, "log.txt", 0).kind, EntryKind::kMissing);
+
+  ObjectValue file = OpenForReading(AUTO_NUMBER, station, "Kavrin.inf", OPTION_SHARE_READ);
+  ASSERT_NE(file, 0);
+  EXPECT_EQ(ReadLine(file).view(), "COM3");
+  CloseTextFile(file);
+  file = CreateTextFile(AUTO_NUMBER, station, "Kavrin.inf", OPTION_NO_LINK | OPTION_ONE_NAME);
+  ASSERT_NE(file, 0);
+  EXPECT_EQ(WriteLine(file, "COM1"), 6);
+  CloseTextFile(file);
+  EXPECT_EQ(FileContents("station/Kavrin.inf"), "COM1\r\n");
+  file = CreateTextFile(AUTO_NUMBER, station, "new.txt", OPTION_NO_LINK);
+  ASSERT_NE(file, 0);
+  CloseTextFile(file);
+  EXPECT_TRUE(std::filesystem::is_regular_file("station/new.txt"));
+  // A folder is no file to any of them.
+  EXPECT_EQ(CreateTextFile(AUTO_NUMBER, station, "dir", OPTION_NO_LINK), 0);
+  EXPECT_EQ(OpenForUpdate(AUTO_NUMBER, station, "dir", OPTION_SHARE_READ), 0);
+  EXPECT_EQ(OpenForReading(AUTO_NUMBER, station, "dir", OPTION_SHARE_READ), 0);
+  EXPECT_TRUE(std::filesystem::is_directory("station/dir"));
+  ReleaseFolder(station);
+  ReleaseFolder(here);
+  EXPECT_EQ(FileContents("Kavrin.inf"), "outside");
+  EXPECT_FALSE(std::filesystem::exists("new.txt"));
+}
+
 TEST_F(TextFileTest, ReopeningANumberClosesItsFileFirst) {
   ASSERT_NE(OpenForUpdate(0, "a"), 0);
   EXPECT_EQ(WriteLine(0, "pending"), 9);
