@@ -347,7 +347,11 @@ void Reach(int directory, const std::string& name, LinkRule links, Reached* reac
       close(reached->parent);
       reached->parent = folder;
       reached->name.clear();
-      if (folder >= 0 && fstat(folder, &info) == 0) reached->facts.kind = EntryKind::kFolder;
+      if (folder >= 0 && fstat(folder, &info) == 0) {
+        reached->facts.kind = EntryKind::kFolder;
+      } else if (untrusted) {
+        reached->facts.kind = EntryKind::kUntrustedLink;
+      }
       return;
     }
     if (fstatat(reached->parent, last.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {

@@ -362,6 +362,7 @@ TEST_F(FilePosixTest, EveryLinkOnTheWayToAFileIsJudgedByItsOwner) {
   ASSERT_EQ(symlink("elsewhere/weigh.log", "their_file"), 0);
   ASSERT_EQ(symlink("their_file", "chain_to_theirs"), 0);
   ASSERT_EQ(symlink("their_logs/new.log", "dangling_through_theirs"), 0);
+  ASSERT_EQ(symlink("their_logs/", "folder_through_theirs"), 0);
   std::string why_not;
   if (!GiveLinkToOtherUser("their_logs", &why_not) ||
       !GiveLinkToOtherUser("their_file", &why_not)) {
@@ -371,7 +372,8 @@ TEST_F(FilePosixTest, EveryLinkOnTheWayToAFileIsJudgedByItsOwner) {
   ASSERT_NE(here, 0);
   EXPECT_EQ(ReadEntry(here, "through_mine"), "mine");
   EXPECT_EQ(InspectEntryIn(here, "through_mine", LinkRule::kTrusted).kind, EntryKind::kFile);
-  for (const char* name : {"through_theirs", "chain_to_theirs", "dangling_through_theirs"}) {
+  for (const char* name :
+       {"through_theirs", "chain_to_theirs", "dangling_through_theirs", "folder_through_theirs"}) {
     EXPECT_EQ(ReadEntry(here, name), "refused") << name;
     EXPECT_EQ(ReadEntry(here, name, FileDisposition::kOpenAlways), "refused") << name;
     EXPECT_EQ(InspectEntryIn(here, name, LinkRule::kTrusted).kind, EntryKind::kUntrustedLink)
