@@ -12,8 +12,11 @@
 //   Windows refuses a conflicting open without touching the file.
 // - An entry is judged with fstatat() without following before any open: a
 //   device or FIFO opened even for a moment may act (a tape rewinds, a modem
-//   hangs up, a FIFO's writer sees a reader). The open itself is
-//   O_NONBLOCK | O_NOCTTY, and fstat() of the descriptor must then show a
+//   hangs up, a FIFO's writer sees a reader). An existing file is then taken
+//   with O_PATH, which opens nothing, checked again, and that very inode
+//   opened through /proc/self/fd, so nothing swapped in under the name
+//   meanwhile is opened (without /proc, the name itself, O_NOFOLLOW). Every
+//   open is O_NONBLOCK | O_NOCTTY, and fstat() of the descriptor must show a
 //   regular file with the device and inode that were judged. O_NONBLOCK is
 //   dropped for the regular file.
 // - Links are followed by reading them: the link is opened itself
@@ -52,6 +55,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -397,6 +401,40 @@ void Reach(int directory, const std::string& name, LinkRule links, Reached* reac
   }
 }
 
+// True when `info` is the regular file that was judged.
+bool IsJudgedFile(const Reached& reached, const struct stat& info) {
+  return S_ISREG(info.st_mode) &&
+         (reached.facts.kind == EntryKind::kMissing ||
+          (info.st_dev == reached.info.st_dev && info.st_ino == reached.info.st_ino));
+}
+
+// Opens the existing entry reached with `flags`. The entry is first taken
+// without opening what it is (O_PATH), checked, and then that very inode is
+// opened through /proc/self/fd: something swapped in under the name after
+// the check, a device or FIFO included, is never opened. Without /proc the
+// name is opened itself, O_NOFOLLOW and O_NONBLOCK, and the descriptor is
+// checked after.
+int OpenExisting(const Reached& reached, int flags) {
+  const int path = openat(reached.parent, reached.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (path < 0) return -1;
+  struct stat info;
+  if (fstat(path, &info) != 0 || !IsJudgedFile(reached, info)) {
+    close(path);
+    errno = EAGAIN;
+    return -1;
+  }
+  char proc[40];
+  std::snprintf(proc, sizeof(proc), "/proc/self/fd/%d", path);
+  int fd = open(proc, flags | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0 && errno == ENOENT) {
+    fd = openat(reached.parent, reached.name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+  }
+  const int error = errno;
+  close(path);
+  errno = error;
+  return fd;
+}
+
 // The open itself, once the entry was judged: O_EXCL where it was missing,
 // never following a link, never waiting, and only a regular file that is
 // the very file judged, or a new one.
@@ -406,17 +444,13 @@ int OpenReached(const Reached& reached, int flags) {
     fd = reached.facts.kind == EntryKind::kMissing
              ? openat(reached.parent, reached.name.c_str(),
                       flags | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0666)
-             : openat(reached.parent, reached.name.c_str(),
-                      (flags & ~O_CREAT) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+             : OpenExisting(reached, flags & ~O_CREAT);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return -1;
   fd = AvoidDescriptorZero(fd);
   if (fd < 0) return -1;
   struct stat info;
-  const bool same = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                    (reached.facts.kind == EntryKind::kMissing ||
-                     (info.st_dev == reached.info.st_dev && info.st_ino == reached.info.st_ino));
-  if (!same) {
+  if (fstat(fd, &info) != 0 || !IsJudgedFile(reached, info)) {
     close(fd);
     errno = EAGAIN;
     return -1;

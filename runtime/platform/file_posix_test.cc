@@ -179,6 +179,37 @@ TEST_F(FilePosixTest, DevicesFifosAndSocketsAreRefusedBeforeAnyOpen) {
   if (names.front() != "device") GTEST_SKIP() << "no right to make a device here";
 }
 
+// A FIFO swapped in under a file's name between the look and the open is
+// not opened either: another process exchanges the two names over and over
+// while opens of the file go on.
+TEST_F(FilePosixTest, AFifoSwappedInAfterTheLookIsNeverOpened) {
+  PutFile("log.txt", "line\r\n");
+  ASSERT_EQ(mkfifo("swapped", 0666), 0);
+  OpenWatch watch("swapped");
+  ASSERT_TRUE(watch.ok());
+  const pid_t swapper = fork();
+  ASSERT_GE(swapper, 0);
+  if (swapper == 0) {
+    for (;;) renameat2(AT_FDCWD, "log.txt", AT_FDCWD, "swapped", RENAME_EXCHANGE);
+  }
+  const FolderHandle here = HoldCurrentFolder();
+  int opened = 0;
+  for (int attempt = 0; attempt < 3000; ++attempt) {
+    const FileHandle file =
+        OpenFileIn(here, "log.txt", kGenericRead | kFileAppendData, kFileShareRead,
+                   FileDisposition::kOpenExisting, kFileAttributeNormal, LinkRule::kNever, false);
+    if (file != 0) {
+      ++opened;
+      CloseFileHandle(file);
+    }
+  }
+  kill(swapper, SIGKILL);
+  waitpid(swapper, nullptr, 0);
+  ReleaseFolder(here);
+  EXPECT_GT(opened, 0) << "the file itself was never opened";
+  EXPECT_EQ(watch.Opens(), 0) << "the FIFO was opened";
+}
+
 TEST_F(FilePosixTest, ATerminalUnderADataFileNameIsRefusedWithoutBlocking) {
   // A terminal nobody types into: opening it must end at once, refused. The
   // open runs in a child so that a blocking one is caught.
