@@ -351,11 +351,7 @@ void Reach(int directory, const std::string& name, LinkRule links, Reached* reac
       close(reached->parent);
       reached->parent = folder;
       reached->name.clear();
-      if (folder >= 0 && fstat(folder, &info) == 0) {
-        reached->facts.kind = EntryKind::kFolder;
-      } else if (untrusted) {
-        reached->facts.kind = EntryKind::kUntrustedLink;
-      }
+      if (folder >= 0 && fstat(folder, &info) == 0) reached->facts.kind = EntryKind::kFolder;
       return;
     }
     if (fstatat(reached->parent, last.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
