@@ -504,6 +504,7 @@ FileHandle OpenEntry(int directory, const std::string& name, uint32_t access, ui
     if (fits) fd = OpenReached(reached, flags);
     const int error = errno;
     if (reached.parent >= 0) close(reached.parent);
+    errno = error;
     // Only a change between the judging and the open is worth another look.
     if (!fits || (fd < 0 && error != EEXIST && error != EAGAIN && error != ENOENT)) break;
   }
