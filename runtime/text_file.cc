@@ -179,19 +179,41 @@ PathKind QueryPathKind(const Text& path) {
   return PathKind::kFile;
 }
 
+EntryFacts InspectEntry(FolderHandle folder, const Text& name, int32_t options) {
+  return platform::InspectEntryIn(folder, name.c_str(), LinkRuleOf(options));
+}
+
 LinkTrust QueryLinkTrust(const Text& path) { return platform::QueryLinkTrust(path.c_str()); }
 
 ObjectValue CreateTextFile(ObjectValue number, const Text& path, int32_t options) {
   const OpenRequest first{platform::kGenericRead | platform::kGenericWrite,
-                          platform::kFileShareRead, FileDisposition::kCreateAlways,
-                          platform::kFileAttributeNormal, LinkRuleOf(options),
+                          platform::kFileShareRead,
+                          FileDisposition::kCreateAlways,
+                          platform::kFileAttributeNormal,
+                          LinkRuleOf(options),
                           OneNameOf(options)};
   // An existing file that refuses to be replaced (hidden, or not readable)
   // may still be emptied for writing.
-  const OpenRequest second{platform::kGenericWrite, platform::kFileShareRead,
-                           FileDisposition::kTruncateExisting, 0, LinkRuleOf(options),
-                           OneNameOf(options)};
+  const OpenRequest second{
+      platform::kGenericWrite, platform::kFileShareRead, FileDisposition::kTruncateExisting, 0,
+      LinkRuleOf(options),     OneNameOf(options)};
   return OpenTextFile(number, 0, path, first, &second, true, false);
+}
+
+ObjectValue CreateTextFile(ObjectValue number, FolderHandle folder, const Text& name,
+                           int32_t options) {
+  // A folder is never 0 here: that would take the name as a path.
+  if (folder == 0) return 0;
+  const OpenRequest first{platform::kGenericRead | platform::kGenericWrite,
+                          platform::kFileShareRead,
+                          FileDisposition::kCreateAlways,
+                          platform::kFileAttributeNormal,
+                          LinkRuleOf(options),
+                          OneNameOf(options)};
+  const OpenRequest second{
+      platform::kGenericWrite, platform::kFileShareRead, FileDisposition::kTruncateExisting, 0,
+      LinkRuleOf(options),     OneNameOf(options)};
+  return OpenTextFile(number, folder, name, first, &second, true, false);
 }
 
 ObjectValue CreateNewTextFile(ObjectValue number, const Text& path) {
@@ -221,8 +243,11 @@ ObjectValue OpenForUpdate(ObjectValue number, FolderHandle folder, const Text& p
   // move to the end below still places the first read there.
   const uint32_t access = append ? platform::kGenericRead | platform::kFileAppendData
                                  : platform::kGenericRead | platform::kGenericWrite;
-  const OpenRequest request{access, share, FileDisposition::kOpenAlways,
-                            platform::kFileAttributeNormal, LinkRuleOf(options),
+  const OpenRequest request{access,
+                            share,
+                            FileDisposition::kOpenAlways,
+                            platform::kFileAttributeNormal,
+                            LinkRuleOf(options),
                             OneNameOf(options)};
   return OpenTextFile(number, folder, path, request, nullptr, (options & OPTION_NO_BUFFER) == 0,
                       append);
@@ -237,8 +262,11 @@ ObjectValue OpenForReading(ObjectValue number, FolderHandle folder, const Text& 
   uint32_t share = 0;
   if (options & OPTION_SHARE_READ) share |= platform::kFileShareRead;
   if (options & OPTION_SHARE_WRITE) share |= platform::kFileShareWrite;
-  const OpenRequest request{platform::kGenericRead, share, FileDisposition::kOpenExisting,
-                            platform::kFileAttributeNormal, LinkRuleOf(options),
+  const OpenRequest request{platform::kGenericRead,
+                            share,
+                            FileDisposition::kOpenExisting,
+                            platform::kFileAttributeNormal,
+                            LinkRuleOf(options),
                             OneNameOf(options)};
   return OpenTextFile(number, folder, path, request, nullptr, (options & OPTION_NO_BUFFER) == 0,
                       false);
@@ -247,8 +275,9 @@ ObjectValue OpenForReading(ObjectValue number, FolderHandle folder, const Text& 
 int64_t QueryOpenFileSize(ObjectValue value) {
   TextFile* file = FindFile(value);
   if (file == nullptr) return -1;
-  if (file->buffer != nullptr && file->mode == WRITE_MODE &&
-      FlushFileBuffer(file) != file->bufferSize - file->available) {
+  // The pending count is taken before the write-out resets it.
+  const int32_t pending = file->bufferSize - file->available;
+  if (file->buffer != nullptr && file->mode == WRITE_MODE && FlushFileBuffer(file) != pending) {
     return -1;
   }
   return platform::QueryOpenFileSize(file->handle);
@@ -266,8 +295,8 @@ Text ReadLine(ObjectValue value, int32_t maxLength) {
   std::string line;
   line.reserve(FILE_BUFFER_SIZE);
   uint8_t byte;
-  while (static_cast<int64_t>(line.size()) < maxLength && ReadByte(file, &byte) == 1 &&
-         byte != 0 && byte != '\n') {
+  while (static_cast<int64_t>(line.size()) < maxLength && ReadByte(file, &byte) == 1 && byte != 0 &&
+         byte != '\n') {
     if (byte == '\r') {
       // CR LF is one line end; after a lone CR the next line starts with
       // whatever followed it.
@@ -291,6 +320,21 @@ int32_t ReadBytes(ObjectValue value, void* destination, int32_t count) {
     total += got;
   }
   return total;
+}
+
+int32_t AppendLine(ObjectValue value, const Text& text) {
+  TextFile* file = FindFile(value);
+  if (file == nullptr) return 0;
+  const int32_t pending = file->bufferSize - file->available;
+  if (file->buffer != nullptr && file->mode == WRITE_MODE && FlushFileBuffer(file) != pending) {
+    return 0;
+  }
+  // One piece for the platform: bytes of the line can then only land
+  // together, or be taken back together.
+  std::string line(text.view());
+  line.append("\r\n");
+  const auto count = static_cast<int32_t>(line.size());
+  return platform::AppendWhole(file->handle, line.data(), count) == count ? 1 : 0;
 }
 
 int32_t WriteLine(ObjectValue value, const Text& text) {

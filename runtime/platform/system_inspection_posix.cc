@@ -13,6 +13,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "runtime/platform/file.h"
+#include "runtime/platform/owner_posix.h"
 #include "runtime/platform/serial_posix.h"
 
 namespace runtime::platform {
@@ -176,20 +178,26 @@ std::string SystemErrorText(int32_t code) { return std::strerror(code); }
 AppendAccess ProbeAppend(const char* path, int32_t* systemCode) {
   if (systemCode != nullptr) *systemCode = 0;
   struct stat status;
+  // A look that opens nothing, wherever a link leads.
   if (stat(path, &status) != 0) return AppendAccess::kMissing;
   if (S_ISDIR(status.st_mode)) return AppendAccess::kDirectory;
-  // The event log opens no FIFO or socket either.
-  if (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) {
+  // The event log opens nothing but a regular file: a device or FIFO is
+  // refused without being opened, as it would act on the open.
+  if (!S_ISREG(status.st_mode)) {
     if (systemCode != nullptr) *systemCode = EINVAL;
     return AppendAccess::kRefused;
   }
-  // Reading and writing, as the event log is opened.
-  const int fd = open(path, O_RDWR | O_APPEND | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    if (systemCode != nullptr) *systemCode = errno;
+  // The event log's own open, reading and appending: links judged one by
+  // one, and only the very regular file that was judged is opened.
+  errno = 0;
+  const FileHandle file = OpenFileHandle(
+      path, kGenericRead | kFileAppendData, kFileShareRead | kFileShareWrite,
+      FileDisposition::kOpenExisting, kFileAttributeNormal, LinkRule::kTrusted, false);
+  if (file == 0) {
+    if (systemCode != nullptr) *systemCode = errno != 0 ? errno : EACCES;
     return AppendAccess::kRefused;
   }
-  close(fd);
+  CloseFileHandle(file);
   return AppendAccess::kAllowed;
 }
 
@@ -202,7 +210,7 @@ bool QueryPathOwner(const char* path, PathOwner* owner) {
   struct stat info;
   if (lstat(path, &info) != 0) return false;
   owner->name = UserName(info.st_uid);
-  owner->otherUser = info.st_uid != geteuid() && info.st_uid != 0;
+  owner->otherUser = !IsTrustedOwner(info.st_uid);
   owner->links = static_cast<uint32_t>(info.st_nlink);
   owner->mode = info.st_mode & 07777;
   owner->isDirectory = S_ISDIR(info.st_mode);

@@ -1,12 +1,13 @@
 #include "runtime/platform/system_inspection_posix.h"
 
 #include <fcntl.h>
-#include <pwd.h>
-#include <pty.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <pwd.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -118,6 +119,32 @@ TEST_F(DiagnosisPosixTest, AppendingIsProbedWithoutChange) {
   EXPECT_EQ(ProbeCreateIn("."), CreateAccess::kAllowed);
   EXPECT_EQ(ProbeCreateIn("missing"), CreateAccess::kRefused);
   EXPECT_EQ(CurrentDirectory(), fs::current_path().string());
+}
+
+// The probe opens what the event log would open, and nothing else: not a
+// device, nor a file behind another user's link.
+TEST_F(DiagnosisPosixTest, AppendingIsProbedOnlyWhereTheLogWouldOpen) {
+  if (mknod("device", S_IFCHR | 0666, makedev(1, 3)) != 0) {
+    GTEST_SKIP() << "no right to make a device here";
+  }
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, "device", IN_OPEN), 0);
+  ASSERT_EQ(symlink("device", "link_to_device"), 0);
+  int32_t code = -1;
+  EXPECT_EQ(ProbeAppend("device", &code), AppendAccess::kRefused);
+  EXPECT_EQ(ProbeAppend("link_to_device", &code), AppendAccess::kRefused);
+  char events[4096];
+  EXPECT_LE(read(watch, events, sizeof(events)), 0) << "the device was opened";
+  close(watch);
+
+  PutFile("secret", "x");
+  ASSERT_EQ(symlink("secret", "theirs"), 0);
+  ASSERT_EQ(symlink("secret", "mine"), 0);
+  std::string why_not;
+  if (!GiveLinkToOtherUser("theirs", &why_not)) GTEST_SKIP() << why_not;
+  EXPECT_EQ(ProbeAppend("theirs", &code), AppendAccess::kRefused);
+  EXPECT_EQ(ProbeAppend("mine", &code), AppendAccess::kAllowed);
 }
 
 TEST_F(DiagnosisPosixTest, OwnersAreTakenFromTheNameItselfAndNamedOrNumbered) {
