@@ -53,7 +53,7 @@ struct OpenLine {
   volatile sig_atomic_t live;
   int fd;
   termios before;
-  bool clearExclusive;
+  volatile sig_atomic_t clearExclusive;
 };
 
 constexpr int kMaxOpenLines = 16;
@@ -506,34 +506,29 @@ PortHandle OpenSerialDevice(const char* name, const PortSettings& settings, Port
     close(fd);
     return Refuse(error, PortFailure::kOther, EMFILE);
   }
-  const bool set_exclusive = ioctl(fd, TIOCEXCL) == 0;
   // Read again now that the line is this run's alone: a run that held it
   // until a moment ago has given its own settings back by now.
   tcgetattr(fd, &before);
+  // From the first change on, an ending signal gives the line back.
+  line->taken = true;
+  line->fd = fd;
+  line->before = before;
+  line->clearExclusive = 1;
+  WatchEndingSignals();
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  line->live = 1;
+  if (ioctl(fd, TIOCEXCL) != 0) line->clearExclusive = 0;
 
   termios options = before;
   RtsLine rts;
   int code = 0;
-  if (!ApplyPortSettings(settings, &options, &rts)) code = EINVAL;
-  if (code == 0) {
-    // From the first change on, an ending signal gives the line back.
-    line->taken = true;
-    line->fd = fd;
-    line->before = before;
-    line->clearExclusive = set_exclusive;
-    WatchEndingSignals();
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    line->live = 1;
-    if (tcsetattr(fd, TCSANOW, &options) != 0) code = errno;
+  if (!ApplyPortSettings(settings, &options, &rts)) {
+    code = EINVAL;
+  } else if (tcsetattr(fd, TCSANOW, &options) != 0) {
+    code = errno;
   }
   if (code != 0) {
-    const PortHandle failed = reinterpret_cast<PortHandle>(line);
-    if (line->live) {
-      CloseSerial(failed);
-    } else {
-      if (set_exclusive) ioctl(fd, TIOCNXCL);
-      close(fd);
-    }
+    CloseSerial(reinterpret_cast<PortHandle>(line));
     return Refuse(error, PortFailure::kSettingsRefused, code);
   }
   // Modem lines do not exist on every device (a pty has none); that is not
