@@ -167,7 +167,7 @@ std::string NotAPortObject(runtime::NotAPort what) {
     case runtime::NotAPort::kDevice:
       return "a device that is no serial line";
     case runtime::NotAPort::kTerminal:
-      return "a terminal of the system (a console, /dev/tty, /dev/ptmx), no serial line";
+      return "a console or terminal of the system, no serial line";
     case runtime::NotAPort::kConsole:
       return "the line the system uses as its console";
     case runtime::NotAPort::kSessionTerminal:

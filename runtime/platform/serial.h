@@ -38,8 +38,9 @@ enum class NotAPort {
   kPipe,             // a pipe or socket
   kPath,             // a path: a folder, a share, anything outside the devices
   kDevice,           // a device that is no serial line
-  kTerminal,         // a terminal of the system: a virtual console, the own
-                     // terminal (/dev/tty), /dev/console, the pty maker
+  kTerminal,         // a console or terminal of the system: a virtual console,
+                     // the own terminal (/dev/tty), /dev/console, the pty
+                     // maker; on Windows CON, CONIN$, CONOUT$
   kConsole,          // the line the kernel writes its console to
   kSessionTerminal,  // the terminal of a running session, whoever owns it
 };
@@ -69,8 +70,9 @@ struct PortOpenError {
 // set on the device.
 //
 // Windows: the name is a device name ("COM3", "CNCA0", optionally after
-// "\\.\") without a further backslash, slash or colon; the handle must be a
-// character device that answers GetCommState and GetCommTimeouts (NUL, CON,
+// "\\.\") without a further backslash, slash or colon, and not one of the
+// console's (CON, CONIN$, CONOUT$); the handle must be a
+// character device that answers GetCommState and GetCommTimeouts (NUL and
 // printers do not), and only then are queue sizes, settings and time-outs
 // set. With handshake mode 0 every flow-control field of the DCB is set:
 // no CTS, DSR or XON/XOFF flow control, no DSR sensitivity, RTS off; DTR

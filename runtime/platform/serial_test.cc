@@ -149,15 +149,14 @@ TEST_F(SerialTest, SystemDevicesAreNoPorts) {
   };
   const bool posix = line_->DeviceName()[0] == '/';
   const std::vector<Case> cases =
-      posix ? std::vector<Case>{{"null", NotAPort::kDevice},   {"zero", NotAPort::kDevice},
-                                {"tty", NotAPort::kTerminal},  {"console", NotAPort::kTerminal},
-                                {"ptmx", NotAPort::kTerminal}, {"tty0", NotAPort::kTerminal},
-                                {"tty1", NotAPort::kTerminal}, {"tty63", NotAPort::kTerminal}}
-            : std::vector<Case>{{"NUL", NotAPort::kDevice},
-                                {"CON", NotAPort::kDevice},
-                                {"CONIN$", NotAPort::kDevice},
-                                {"CONOUT$", NotAPort::kDevice},
-                                {"\\\\.\\NUL", NotAPort::kDevice}};
+      posix
+          ? std::vector<Case>{{"null", NotAPort::kDevice},   {"zero", NotAPort::kDevice},
+                              {"tty", NotAPort::kTerminal},  {"console", NotAPort::kTerminal},
+                              {"ptmx", NotAPort::kTerminal}, {"tty0", NotAPort::kTerminal},
+                              {"tty1", NotAPort::kTerminal}, {"tty63", NotAPort::kTerminal}}
+          : std::vector<Case>{{"NUL", NotAPort::kDevice},       {"CON", NotAPort::kTerminal},
+                              {"con", NotAPort::kTerminal},     {"CONIN$", NotAPort::kTerminal},
+                              {"CONOUT$", NotAPort::kTerminal}, {"\\\\.\\NUL", NotAPort::kDevice}};
   int judged = 0;
   for (const Case& c : cases) {
     PortOpenError error;
