@@ -374,10 +374,20 @@ int HeldBySession(dev_t device, const KernelViews& views) {
   DIR* processes = opendir(views.proc.c_str());
   if (processes == nullptr) return -1;
   int held = 0;
+  std::string path = views.proc + "/";
+  const size_t prefix = path.size();
+  char head[256];
   while (const dirent* entry = readdir(processes)) {
     if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
-    const std::string stat = SmallFile(views.proc + "/" + entry->d_name + "/stat");
-    if (stat.empty()) continue;  // gone meanwhile
+    // Field 7 lies well within the first 256 bytes: one read is enough.
+    path.resize(prefix);
+    path.append(entry->d_name).append("/stat");
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) continue;  // gone meanwhile
+    const ssize_t got = read(fd, head, sizeof(head));
+    close(fd);
+    if (got <= 0) continue;
+    const std::string stat(head, static_cast<size_t>(got));
     dev_t terminal;
     if (ControllingTerminal(stat, &terminal) && terminal == device) {
       held = 1;
