@@ -930,7 +930,7 @@ case $case_name in
     device=$(head -n1 "$scratch/sim.out")
     stty -F "$device" 4800 cstopb ixon ixoff
     settings() {
-      stty -F "$device" -a | tr ' ;' '\n\n' |
+      stty -F "$device" -a | tr -s ' ;' '\n' |
         grep -E '^(speed|[0-9]+|-?(cs[5-8]|parenb|parodd|cstopb|crtscts|ixon|ixoff))$' | tr '\n' ' '
     }
     before=$(settings)
