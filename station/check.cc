@@ -166,6 +166,12 @@ std::string NotAPortObject(runtime::NotAPort what) {
       return "a pipe";
     case runtime::NotAPort::kDevice:
       return "a device that is no serial line";
+    case runtime::NotAPort::kTerminal:
+      return "a console or terminal of the system, no serial line";
+    case runtime::NotAPort::kConsole:
+      return "the line the system uses as its console";
+    case runtime::NotAPort::kSessionTerminal:
+      return "the terminal of a running session";
     case runtime::NotAPort::kPath:
       break;
   }
@@ -238,8 +244,8 @@ void ExplainOpenFailure(const Text& portName, std::string* report) {
       return;
     }
     case PortFailure::kInUse: {
-      *report += "   In use: another program has the port open (" + SystemReason(error.systemCode) +
-                 ").\n";
+      *report += "   In use: another program has the port open or holds it exclusively (" +
+                 SystemReason(error.systemCode) + ").\n";
       const std::vector<runtime::DeviceHolder> holders = runtime::FindDeviceHolders(device);
       for (const runtime::DeviceHolder& holder : holders) {
         *report += "   Held by process " + std::to_string(holder.processId) + " (" +
@@ -444,9 +450,9 @@ std::string CheckFiles(std::string* report) {
     warning = "raspuns\\cant.txt is in the way";
   } else if (handoff == runtime::PathKind::kNothing) {
     *report += "no value waiting.\n";
-  } else if (runtime::PathOwner owner;
-             handoff == runtime::PathKind::kFile &&
-             runtime::QueryPathOwner("raspuns/cant.txt", &owner) && owner.links > 1) {
+  } else if (runtime::PathOwner owner; handoff == runtime::PathKind::kFile &&
+                                       runtime::QueryPathOwner("raspuns/cant.txt", &owner) &&
+                                       owner.links > 1) {
     // Never read either: a second name may be that of any file.
     *report +=
         "has a second name (a hard link), which a weighing never reads through: the\n"
@@ -614,7 +620,8 @@ std::string VisibleName(std::string_view bytes) {
       wellFormed = (next & 0xC0) == 0x80;
       code = (code << 6) | (next & 0x3F);
     }
-    wellFormed = wellFormed && code >= least && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+    wellFormed =
+        wellFormed && code >= least && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
     if (wellFormed && code >= 0xA0) {
       text.append(bytes.substr(at, length));
       at += length;

@@ -743,13 +743,18 @@ case $case_name in
       (exec cat "$scratch/pipe" >"$scratch/pipe.read") &
       reader=$!
       extra_pids+=("$reader")
-      names=("$scratch/file" "$scratch/pipe" "$scratch" /dev/null "/dev/pts/../..$scratch/file")
+      # The system's own terminals: the operator's typing, the consoles, a
+      # new pty pair.
+      names=("$scratch/file" "$scratch/pipe" "$scratch" /dev/null "/dev/pts/../..$scratch/file"
+        /dev/tty /dev/console /dev/ptmx)
+      [ -e /dev/tty1 ] && names+=(/dev/tty1)
       limit_ms=3000
     else
       windows_file="Z:$(tr / '\\' <<<"$scratch")\\file"
       ln -sfn "$scratch/file" "$prefix/dosdevices/com$com"
+      # NUL and CON are character devices too, but no serial line.
       names=("$windows_file" "\\\\.\\$windows_file" 'UNC\localhost\share\file' 'pipe\scale'
-        "COM$com")
+        "COM$com" NUL CON)
       # Wine's own start: a first run, which opens no port.
       run_weigh
       limit_ms=$((elapsed_ms + 2500))
@@ -758,14 +763,102 @@ case $case_name in
     for name in "${names[@]}"; do
       printf '%s\r\n' "$name" >Kavrin.inf
       run_weigh
+      echo "$name: $elapsed_ms ms (limit $limit_ms ms)"
       [ "$elapsed_ms" -lt "$limit_ms" ] || fail "$name: took $elapsed_ms ms, tried again"
       expect_bytes raspuns/cant.txt '\r\n'
       rm -rf raspuns
     done
+    if [ "$mode" = wine ]; then
+      # Time says little on a busy machine; Wine's own trace counts the
+      # opens: NUL is opened once and given up, CON never.
+      for name in NUL:1 CON:0; do
+        printf '%s\r\n' "${name%:*}" >Kavrin.inf
+        WINEPREFIX=$prefix WINEDEBUG=-all,trace+file WINEDLLOVERRIDES="mscoree,mshtml=" \
+          timeout 120 wine "$weigh" 2>"$scratch/trace" || fail "${name%:*}: exit code $?"
+        opens=$(grep -c "CreateFileW L\"[\\.]*${name%:*}\"" "$scratch/trace" || true)
+        [ "$opens" -le "${name#*:}" ] || fail "${name%:*}: opened $opens times"
+        expect_bytes raspuns/cant.txt '\r\n'
+        rm -rf raspuns
+      done
+    fi
     expect_bytes "$scratch/file" 'secret\n'
     if [ "$mode" = native ]; then
       kill -0 "$reader" 2>/dev/null || fail "the pipe was opened"
     fi
+    ;;
+  port_is_a_session_terminal)
+    # Somebody's session runs on the line (a login's shell on its terminal):
+    # the run neither sets it nor sends the request there, and is done at once.
+    [ "$mode" = wine ] && { echo "skip: sessions and their terminals are a Linux matter"; exit 0; }
+    "$sim" silence >"$scratch/sim.out" 2>"$scratch/sim.err" &
+    sim_pid=$!
+    for _ in $(seq 100); do
+      [ -s "$scratch/sim.out" ] && break
+      sleep 0.05
+    done
+    device=$(head -n1 "$scratch/sim.out")
+    [ -n "$device" ] || fail "the simulated scale did not start: $(cat "$scratch/sim.err")"
+    stty -F "$device" 1200 icanon echo
+    before=$(stty -F "$device" -g)
+    setsid --ctty sleep 60 <"$device" &
+    extra_pids+=($!)
+    session=$!
+    for _ in $(seq 100); do
+      [ "$(awk '{print $7}' "/proc/$session/stat" 2>/dev/null)" != 0 ] && break
+      sleep 0.05
+    done
+    [ "$(awk '{print $7}' "/proc/$session/stat")" != 0 ] || fail "the session took no terminal"
+    printf '%s\r\n' "$device" >Kavrin.inf
+    run_weigh
+    [ "$elapsed_ms" -lt 3000 ] || fail "took $elapsed_ms ms: the terminal was tried"
+    expect_bytes raspuns/cant.txt '\r\n'
+    ! grep -q 'rx\|request' "$scratch/sim.err" || fail "bytes reached the line: $(cat "$scratch/sim.err")"
+    [ "$(stty -F "$device" -g)" = "$before" ] || fail "the terminal's settings changed"
+    ;;
+  line_given_back_after_signal)
+    # A run ended by kill or Ctrl-C while it waits for a silent scale: the
+    # line gets back the settings it had, and the run ends as the signal
+    # ends a program.
+    [ "$mode" = wine ] && { echo "skip: signals are a Linux matter"; exit 0; }
+    unset DISPLAY
+    start_scale silence
+    device=$(head -n1 "$scratch/sim.out")
+    for signal in TERM INT; do
+      stty -F "$device" 2400 icanon echo icrnl
+      before=$(stty -F "$device" -g)
+      # A background job of a script starts with INT ignored; a run started
+      # by hand does not.
+      env --default-signal=INT "$weigh" 2>/dev/null &
+      pid=$!
+      for _ in $(seq 100); do
+        [ "$(stty -F "$device" speed)" = 9600 ] && break
+        sleep 0.05
+      done
+      [ "$(stty -F "$device" speed)" = 9600 ] || fail "$signal: the run never set the line"
+      kill -s "$signal" "$pid"
+      status=0
+      wait "$pid" || status=$?
+      [ "$status" -eq $((128 + $(kill -l "$signal"))) ] || fail "$signal: exit status $status"
+      [ "$(stty -F "$device" -g)" = "$before" ] ||
+        fail "$signal: the line was left as $(stty -F "$device"), not as found"
+    done
+    ;;
+  line_given_back)
+    # A line left slow, with two stop bits and software flow control by the
+    # program before (a pty takes no other sizes or parity): the run weighs
+    # right and leaves it so for the next one.
+    start_scale stable:3.21
+    device=$(head -n1 "$scratch/sim.out")
+    stty -F "$device" 4800 cstopb ixon ixoff
+    settings() {
+      stty -F "$device" -a | tr -s ' ;' '\n' |
+        grep -E '^(speed|[0-9]+|-?(cs[5-8]|parenb|parodd|cstopb|crtscts|ixon|ixoff))$' | tr '\n' ' '
+    }
+    before=$(settings)
+    run_weigh
+    expect_bytes raspuns/cant.txt '\0023.21\r\n'
+    after=$(settings)
+    [ "$after" = "$before" ] || fail "the line was left as: $after; found as: $before"
     ;;
   config_is_directory)
     mkdir Kavrin.inf

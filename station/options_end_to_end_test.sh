@@ -315,6 +315,12 @@ case $case_name in
     tail -n1 "$scratch/out" | grep -qF "the port cannot be opened: not a port: names a file" ||
       fail "the verdict does not say why: $(tail -n1 "$scratch/out")"
     [ "$(cat "$scratch/file")" = secret ] || fail "the file changed"
+    # A character device that is no serial line, in the same words on both
+    # systems.
+    [ "$mode" = native ] && device_name=/dev/null || device_name=NUL
+    printf '%s\r\n' "$device_name" >Kavrin.inf
+    run_expecting 4 0 --check
+    says "not a port: names a device that is no serial line"
     ;;
   check_port_busy)
     [ "$mode" = wine ] && { echo "skip: Wine does not refuse a second open of a COM port"; exit 0; }

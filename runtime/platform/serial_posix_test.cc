@@ -4,10 +4,19 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -187,6 +196,16 @@ TEST(SerialPosixTest, OnlyTerminalsUnderDevAreOpened) {
   const int reader = open((folder + "/pipe").c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
   ASSERT_EQ(symlink(terminal, (folder + "/link").c_str()), 0);
+  // A listening socket: connecting to it would hand the server a client.
+  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socket_path = folder + "/socket";
+  ASSERT_LT(socket_path.size(), sizeof(address.sun_path));
+  std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
   const std::string terminal_name = std::string(terminal).substr(std::string(terminal).rfind('/'));
 
   const struct {
@@ -196,6 +215,7 @@ TEST(SerialPosixTest, OnlyTerminalsUnderDevAreOpened) {
   } kCases[] = {
       {folder + "/file", PortFailure::kNotAPort, NotAPort::kFile},
       {folder + "/pipe", PortFailure::kNotAPort, NotAPort::kPipe},
+      {socket_path, PortFailure::kNotAPort, NotAPort::kPipe},
       {folder, PortFailure::kNotAPort, NotAPort::kPath},
       {"/dev/pts/.." + std::string("/pts") + terminal_name, PortFailure::kNotAPort,
        NotAPort::kPath},
@@ -216,15 +236,23 @@ TEST(SerialPosixTest, OnlyTerminalsUnderDevAreOpened) {
   ASSERT_GE(poll(&waiting, 1, 0), 0);
   EXPECT_EQ(waiting.revents & POLLHUP, 0) << "the pipe was opened for writing";
 
-  // The terminal's own device node, made outside /dev.
+  pollfd caller{listener, POLLIN, 0};
+  ASSERT_GE(poll(&caller, 1, 0), 0);
+  EXPECT_EQ(caller.revents & POLLIN, 0) << "the socket was connected to";
+
+  // The terminal's own device node, made outside /dev, also where its path
+  // only has "/dev/" inside it.
   struct stat device;
   ASSERT_EQ(fstat(slave, &device), 0);
-  if (mknod((folder + "/node").c_str(), S_IFCHR | 0600, device.st_rdev) == 0) {
+  ASSERT_EQ(mkdir((folder + "/dev").c_str(), 0700), 0);
+  for (const std::string& node : {folder + "/node", folder + "/dev/node"}) {
+    if (mknod(node.c_str(), S_IFCHR | 0600, device.st_rdev) != 0) continue;
     PortOpenError error;
-    EXPECT_EQ(OpenSerialDevice((folder + "/node").c_str(), Scale(), &error), 0);
-    EXPECT_EQ(error.reason, PortFailure::kNotAPort);
-    EXPECT_EQ(error.what, NotAPort::kPath);
+    EXPECT_EQ(OpenSerialDevice(node.c_str(), Scale(), &error), 0) << node;
+    EXPECT_EQ(error.reason, PortFailure::kNotAPort) << node;
+    EXPECT_EQ(error.what, NotAPort::kPath) << node;
   }
+  close(listener);
   close(reader);
   close(slave);
   close(master);
@@ -269,6 +297,305 @@ TEST(SerialPosixTest, TheLineGetsItsSettingsBack) {
   EXPECT_TRUE(SameSettings(before, after));
   close(slave);
   close(master);
+}
+
+TEST(SerialPosixTest, ParentStepsAnywhereInThePath) {
+  const struct {
+    const char* path;
+    bool parent;
+  } kCases[] = {
+      {"/dev/pts/..", true},   {"..", true},          {"/dev/../dev/ttyS0", true},
+      {"/dev/pts/../", true},  {"/dev/..x", false},   {"/dev/x..", false},
+      {"/dev/./ttyS0", false}, {"/dev/ttyS0", false}, {"/dev/.../ttyS0", false},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(HasParentStep(c.path), c.parent) << c.path;
+  PortOpenError error;
+  EXPECT_EQ(OpenSerialDevice("/dev/pts/..", Scale(), &error), 0);
+  EXPECT_EQ(error.reason, PortFailure::kNotAPort);
+  EXPECT_EQ(error.what, NotAPort::kPath);
+}
+
+// A tree shaped like /sys and /proc, written by the test.
+class KernelViewsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(scratch_.ok());
+    views_.sys = scratch_.path() + "/sys";
+    views_.proc = scratch_.path() + "/proc";
+    ASSERT_EQ(mkdir(views_.proc.c_str(), 0700), 0);
+  }
+
+  void Put(const std::string& path, const std::string& text) {
+    std::string folder = path.substr(0, path.rfind('/'));
+    for (size_t slash = scratch_.path().size() + 1; slash != std::string::npos;
+         slash = folder.find('/', slash + 1)) {
+      mkdir(folder.substr(0, slash).c_str(), 0700);
+    }
+    mkdir(folder.c_str(), 0700);
+    std::ofstream(path) << text;
+  }
+
+  // /sys/dev/char/MAJOR:MINOR with its subsystem link to class `name`.
+  void ListDevice(int high, int low, const std::string& name) {
+    const std::string node =
+        views_.sys + "/dev/char/" + std::to_string(high) + ":" + std::to_string(low);
+    Put(node + "/dev", std::to_string(high) + ":" + std::to_string(low) + "\n");
+    ASSERT_EQ(symlink(("../../../class/" + name).c_str(), (node + "/subsystem").c_str()), 0);
+  }
+
+  ScratchDirectory scratch_;
+  KernelViews views_;
+};
+
+// A container shows no devices under /sys: the number alone decides, and
+// only serial lines and pty slaves pass.
+TEST_F(KernelViewsTest, WithoutSysOnlySerialNumbersPass) {
+  const struct {
+    int high, low;
+    DeviceVerdict verdict;
+  } kCases[] = {
+      {4, 0, DeviceVerdict::kTerminal},       {4, 63, DeviceVerdict::kTerminal},
+      {4, 64, DeviceVerdict::kSerialLine},    {4, 65, DeviceVerdict::kSerialLine},
+      {5, 0, DeviceVerdict::kTerminal},       {5, 1, DeviceVerdict::kTerminal},
+      {5, 2, DeviceVerdict::kTerminal},       {188, 0, DeviceVerdict::kSerialLine},
+      {166, 1, DeviceVerdict::kSerialLine},   {136, 4, DeviceVerdict::kSerialLine},
+      {143, 300, DeviceVerdict::kSerialLine}, {1, 3, DeviceVerdict::kOtherDevice},
+      {1, 11, DeviceVerdict::kOtherDevice},   {10, 130, DeviceVerdict::kOtherDevice},
+      {135, 0, DeviceVerdict::kOtherDevice},  {144, 0, DeviceVerdict::kOtherDevice},
+      {204, 64, DeviceVerdict::kOtherDevice},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(JudgeCharacterDevice(makedev(c.high, c.low), views_), c.verdict)
+        << c.high << ":" << c.low;
+  }
+}
+
+// Where /sys lists a device, its class decides (a board's own UART has a
+// major of its own), but never for a virtual console or major 5; the
+// kernel's consoles are named in /sys and in /proc/consoles.
+TEST_F(KernelViewsTest, SysClassAndKernelConsoles) {
+  ListDevice(204, 64, "tty");
+  ListDevice(4, 1, "tty");
+  ListDevice(5, 1, "tty");
+  ListDevice(1, 3, "mem");
+  ListDevice(4, 64, "tty");
+  ListDevice(4, 66, "tty");
+  ListDevice(4, 67, "tty");
+  EXPECT_EQ(JudgeCharacterDevice(makedev(204, 64), views_), DeviceVerdict::kSerialLine);
+  EXPECT_EQ(JudgeCharacterDevice(makedev(4, 1), views_), DeviceVerdict::kTerminal);
+  EXPECT_EQ(JudgeCharacterDevice(makedev(5, 1), views_), DeviceVerdict::kTerminal);
+  EXPECT_EQ(JudgeCharacterDevice(makedev(1, 3), views_), DeviceVerdict::kOtherDevice);
+
+  Put(views_.sys + "/class/tty/console/active", "tty0 ttyS0\n");
+  Put(views_.sys + "/class/tty/ttyS0/dev", "4:64\n");
+  Put(views_.sys + "/class/tty/tty0/dev", "4:0\n");
+  Put(views_.proc + "/consoles",
+      "ttyS2                -W- (E  p  )    4:66\nnetcon0              -W- (E     )\n");
+  EXPECT_EQ(JudgeCharacterDevice(makedev(4, 64), views_), DeviceVerdict::kConsole);
+  EXPECT_EQ(JudgeCharacterDevice(makedev(4, 66), views_), DeviceVerdict::kConsole);
+  EXPECT_EQ(JudgeCharacterDevice(makedev(4, 67), views_), DeviceVerdict::kSerialLine);
+  EXPECT_EQ(JudgeCharacterDevice(makedev(136, 0), views_), DeviceVerdict::kSerialLine);
+}
+
+// Field 7 of each process's stat line names its controlling terminal, after
+// a program name that may hold ") " itself; pty minors above 255 keep their
+// high bits above the major.
+TEST_F(KernelViewsTest, ControllingTerminalsOfProcesses) {
+  const int high_minor_tty = (136 << 8) | (300 & 0xff) | ((300 & ~0xff) << 12);
+  Put(views_.proc + "/1/stat", "1 (init) S 0 1 1 0 -1 4194560 0 0\n");
+  Put(views_.proc + "/70/stat", "70 (a) 1 2 3 34820 b) S 1 70 70 34817 70 4194560\n");
+  Put(views_.proc + "/71/stat",
+      "71 (shell) S 1 71 71 " + std::to_string(high_minor_tty) + " 71 4194560\n");
+  Put(views_.proc + "/self", "not a process\n");
+  const struct {
+    int low;
+    DeviceVerdict verdict;
+  } kCases[] = {
+      {1, DeviceVerdict::kSessionTerminal}, {300, DeviceVerdict::kSessionTerminal},
+      {4, DeviceVerdict::kSerialLine},      {44, DeviceVerdict::kSerialLine},
+      {0, DeviceVerdict::kSerialLine},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(JudgeCharacterDevice(makedev(136, c.low), views_), c.verdict) << c.low;
+  }
+  // Without a process list nobody can tell whose a pty is.
+  views_.proc = scratch_.path() + "/none";
+  EXPECT_EQ(JudgeCharacterDevice(makedev(136, 4), views_), DeviceVerdict::kSessionTerminal);
+  EXPECT_EQ(JudgeCharacterDevice(makedev(188, 0), views_), DeviceVerdict::kSerialLine);
+}
+
+// A pty opened by the test, with the far end to watch.
+struct TestPty {
+  TestPty() { ok = openpty(&master, &slave, name, nullptr, nullptr) == 0; }
+  ~TestPty() {
+    if (ok) {
+      close(slave);
+      close(master);
+    }
+  }
+  int Waiting() const {
+    int count = -1;
+    ioctl(master, FIONREAD, &count);
+    return count;
+  }
+  bool ok;
+  int master = -1, slave = -1;
+  char name[256] = {};
+};
+
+// Starts a child that runs `body` and then waits to be ended; returns its
+// process id once it says it is ready.
+template <typename Body>
+pid_t StartChild(Body body) {
+  int ready[2];
+  if (pipe(ready) != 0) return -1;
+  const pid_t child = fork();
+  if (child == 0) {
+    close(ready[0]);
+    // Ending signals as a plain start would have them, whatever ran the test.
+    for (int number : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) signal(number, SIG_DFL);
+    const rlimit no_core{0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+    const char answer = body() ? 'y' : 'n';
+    if (write(ready[1], &answer, 1) != 1) _exit(2);
+    for (;;) pause();
+  }
+  close(ready[1]);
+  char answer = 0;
+  const bool said_yes = read(ready[0], &answer, 1) == 1 && answer == 'y';
+  close(ready[0]);
+  if (child > 0 && !said_yes) {
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    return -1;
+  }
+  return child;
+}
+
+// Somebody's session runs on the pty (as a login's shell has its terminal):
+// the port is refused before anything is set, read or written there, and
+// is a port again once the session has ended.
+TEST(SerialPosixTest, ASessionsTerminalIsRefusedUntouched) {
+  TestPty pty;
+  ASSERT_TRUE(pty.ok);
+  termios before;
+  ASSERT_EQ(tcgetattr(pty.slave, &before), 0);
+  const int slave = pty.slave;
+  const pid_t session =
+      StartChild([slave] { return setsid() > 0 && ioctl(slave, TIOCSCTTY, 0) == 0; });
+  ASSERT_GT(session, 0);
+
+  PortOpenError error;
+  const PortHandle port = OpenSerialDevice(pty.name, Scale(), &error);
+  EXPECT_EQ(port, 0);
+  EXPECT_EQ(error.reason, PortFailure::kNotAPort);
+  EXPECT_EQ(error.what, NotAPort::kSessionTerminal);
+  if (port != 0) {
+    WriteSerial(port, "\x05\x11", 2);
+    CloseSerial(port);
+  }
+  termios after;
+  ASSERT_EQ(tcgetattr(pty.slave, &after), 0);
+  EXPECT_TRUE(SameSettings(before, after));
+  EXPECT_EQ(pty.Waiting(), 0) << "bytes were written to the session's terminal";
+
+  kill(session, SIGKILL);
+  ASSERT_EQ(waitpid(session, nullptr, 0), session);
+  const PortHandle free_again = OpenSerialDevice(pty.name, Scale(), &error);
+  EXPECT_NE(free_again, 0) << static_cast<int>(error.what);
+  if (free_again != 0) CloseSerial(free_again);
+}
+
+// Another program holds the line with TIOCEXCL. Root passes that flag, so
+// only asking for it keeps the line out of this run, and its holder keeps
+// the flag; a flag this run set goes with it.
+TEST(SerialPosixTest, AnotherHoldersExclusiveFlagStays) {
+  TestPty pty;
+  ASSERT_TRUE(pty.ok);
+  ASSERT_EQ(ioctl(pty.slave, TIOCEXCL), 0);
+  PortOpenError error;
+  const PortHandle port = OpenSerialDevice(pty.name, Scale(), &error);
+  EXPECT_EQ(port, 0);
+  EXPECT_EQ(error.reason, PortFailure::kInUse);
+  if (port != 0) CloseSerial(port);
+  int exclusive = 0;
+  ASSERT_EQ(ioctl(pty.slave, TIOCGEXCL, &exclusive), 0);
+  EXPECT_NE(exclusive, 0) << "the holder's exclusive flag was cleared";
+
+  ASSERT_EQ(ioctl(pty.slave, TIOCNXCL), 0);
+  const PortHandle own = OpenSerialDevice(pty.name, Scale(), &error);
+  ASSERT_NE(own, 0);
+  ASSERT_EQ(ioctl(pty.slave, TIOCGEXCL, &exclusive), 0);
+  EXPECT_NE(exclusive, 0) << "the run did not hold the line exclusively";
+  CloseSerial(own);
+  ASSERT_EQ(ioctl(pty.slave, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
+}
+
+// A run ended from outside while it holds the line (kill, Ctrl-C, a closed
+// terminal, Ctrl-\) gives the line back as it found it, and still ends as
+// that signal ends a process.
+TEST(SerialPosixTest, EndingSignalsGiveTheLineBack) {
+  for (int number : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+    TestPty pty;
+    ASSERT_TRUE(pty.ok);
+    termios before;
+    ASSERT_EQ(tcgetattr(pty.slave, &before), 0);
+    before.c_lflag |= ECHO | ICANON;
+    cfsetispeed(&before, B2400);
+    cfsetospeed(&before, B2400);
+    ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &before), 0);
+    ASSERT_EQ(tcgetattr(pty.slave, &before), 0);
+    const std::string name = pty.name;
+    const pid_t run = StartChild([&name] { return OpenSerialDevice(name.c_str(), Scale()) != 0; });
+    ASSERT_GT(run, 0) << strsignal(number);
+    termios during;
+    ASSERT_EQ(tcgetattr(pty.slave, &during), 0);
+    EXPECT_EQ(cfgetospeed(&during), static_cast<speed_t>(B9600));
+
+    ASSERT_EQ(kill(run, number), 0);
+    int status = 0;
+    pid_t ended = 0;
+    for (int waited = 0; ended == 0 && waited < 500; ++waited) {
+      ended = waitpid(run, &status, WNOHANG);
+      if (ended == 0) SleepMilliseconds(10);
+    }
+    if (ended == 0) {
+      kill(run, SIGKILL);
+      waitpid(run, &status, 0);
+    }
+    EXPECT_EQ(ended, run) << strsignal(number) << " did not end the run";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number)
+        << strsignal(number) << ": status " << status;
+    termios after;
+    ASSERT_EQ(tcgetattr(pty.slave, &after), 0);
+    EXPECT_TRUE(SameSettings(before, after)) << strsignal(number);
+    int exclusive = -1;
+    ASSERT_EQ(ioctl(pty.slave, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << strsignal(number);
+  }
+}
+
+// A device that is no terminal line is judged by its number and class and
+// never opened for reading or writing, not even to find out that it takes
+// no line settings.
+TEST(SerialPosixTest, ADeviceThatIsNoTerminalIsNeverOpened) {
+  const std::string node = "/dev/weigh-test-null-" + std::to_string(getpid());
+  unlink(node.c_str());
+  if (mknod(node.c_str(), S_IFCHR | 0600, makedev(1, 3)) != 0) {
+    GTEST_SKIP() << "cannot make a device node in /dev: " << std::strerror(errno);
+  }
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, node.c_str(), IN_OPEN | IN_ACCESS | IN_MODIFY), 0);
+  PortOpenError error;
+  EXPECT_EQ(OpenSerialDevice(node.c_str(), Scale(), &error), 0);
+  EXPECT_EQ(error.reason, PortFailure::kNotAPort);
+  EXPECT_EQ(error.what, NotAPort::kDevice);
+  char events[4096];
+  EXPECT_LE(read(watch, events, sizeof(events)), 0) << "the device was opened";
+  close(watch);
+  unlink(node.c_str());
 }
 
 }  // namespace

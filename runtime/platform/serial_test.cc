@@ -139,5 +139,38 @@ TEST_F(SerialTest, NamesThatCannotBeOpened) {
   if (port != 0) CloseSerial(port);
 }
 
+// Devices of the system that are no serial line: the bit bucket, the
+// console and its input and output, the own terminal, virtual consoles,
+// the pty maker. None of them is a port, and none is worth a second try.
+TEST_F(SerialTest, SystemDevicesAreNoPorts) {
+  struct Case {
+    const char* name;
+    NotAPort what;
+  };
+  const bool posix = line_->DeviceName()[0] == '/';
+  const std::vector<Case> cases =
+      posix
+          ? std::vector<Case>{{"null", NotAPort::kDevice},   {"zero", NotAPort::kDevice},
+                              {"tty", NotAPort::kTerminal},  {"console", NotAPort::kTerminal},
+                              {"ptmx", NotAPort::kTerminal}, {"tty0", NotAPort::kTerminal},
+                              {"tty1", NotAPort::kTerminal}, {"tty63", NotAPort::kTerminal}}
+          : std::vector<Case>{{"NUL", NotAPort::kDevice},       {"CON", NotAPort::kTerminal},
+                              {"con", NotAPort::kTerminal},     {"CONIN$", NotAPort::kTerminal},
+                              {"CONOUT$", NotAPort::kTerminal}, {"\\\\.\\NUL", NotAPort::kDevice}};
+  int judged = 0;
+  for (const Case& c : cases) {
+    PortOpenError error;
+    const PortHandle port = OpenSerialDevice(c.name, kScaleSettings, &error);
+    if (port != 0) CloseSerial(port);
+    // Not every system has every one of these (a container has no tty1).
+    if (error.reason == PortFailure::kNotFound) continue;
+    ++judged;
+    EXPECT_EQ(port, 0) << c.name;
+    EXPECT_EQ(error.reason, PortFailure::kNotAPort) << c.name << " " << error.systemCode;
+    EXPECT_EQ(error.what, c.what) << c.name;
+  }
+  EXPECT_GE(judged, 2);
+}
+
 }  // namespace
 }  // namespace runtime::platform

@@ -1,6 +1,7 @@
 #include "runtime/platform/serial_win32.h"
 
 #include <cstring>
+#include <initializer_list>
 
 namespace runtime::platform {
 
@@ -36,8 +37,21 @@ void ApplyPortSettings(const PortSettings& settings, DCB* dcb) {
   }
   switch (settings.handshake) {
     case 0:
+      // No handshake at all, whatever the last program left: a port left
+      // with DSR flow control or DSR sensitivity would send or take nothing
+      // from a scale that does not raise DSR. DTR stays as the device had it.
       dcb->fOutxCtsFlow = 0;
+      dcb->fOutxDsrFlow = 0;
+      dcb->fDsrSensitivity = 0;
+      dcb->fOutX = 0;
+      dcb->fInX = 0;
       dcb->fRtsControl = RTS_CONTROL_DISABLE;
+      // Every byte as it came: none dropped, replaced, or stopping the line.
+      dcb->fBinary = 1;
+      dcb->fNull = 0;
+      dcb->fErrorChar = 0;
+      dcb->fAbortOnError = 0;
+      dcb->fTXContinueOnXoff = 1;
       break;
     case 1:
       dcb->fOutxCtsFlow = 0;
@@ -93,6 +107,31 @@ PortHandle RefuseNotAPort(PortOpenError* error, NotAPort what) {
   return 0;
 }
 
+// Whether `name` (after any "\\.\") is one of the console's own names,
+// which the system resolves without regard to case or to trailing dots and
+// spaces: what somebody types there is no reply of a scale, and with no
+// console at all the open fails in a way that would look worth retrying.
+bool IsConsoleName(const char* name) {
+  if (std::strncmp(name, "\\\\.\\", 4) == 0) name += 4;
+  std::size_t length = std::strlen(name);
+  while (length > 0 && (name[length - 1] == '.' || name[length - 1] == ' ')) --length;
+  for (const char* console : {"CON", "CONIN$", "CONOUT$"}) {
+    if (length == std::strlen(console) && _strnicmp(name, console, length) == 0) return true;
+  }
+  return false;
+}
+
+// What a handle points to: the device and the settings and time-outs it
+// had when it was opened, which it gets back when it is closed. Windows
+// keeps them from one opener to the next.
+struct OpenLine {
+  HANDLE device;
+  DCB before;
+  COMMTIMEOUTS timeoutsBefore;
+};
+
+HANDLE Device(PortHandle port) { return reinterpret_cast<OpenLine*>(port)->device; }
+
 }  // namespace
 
 PortHandle OpenSerialDevice(const char* name, const PortSettings& settings, PortOpenError* error) {
@@ -101,6 +140,7 @@ PortHandle OpenSerialDevice(const char* name, const PortSettings& settings, Port
   // No name at all names nothing, as a missing port does.
   if (name[0] == '\0') return Refuse(error, PortFailure::kNotFound, 0);
   if (!MakeDevicePath(name, path)) return RefuseNotAPort(error, NotAPort::kPath);
+  if (IsConsoleName(name)) return RefuseNotAPort(error, NotAPort::kTerminal);
   // Should the name still reach a pipe, its server learns who connected but
   // may not act as this user.
   HANDLE device = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -119,20 +159,24 @@ PortHandle OpenSerialDevice(const char* name, const PortSettings& settings, Port
                                  : type == FILE_TYPE_PIPE ? NotAPort::kPipe
                                                           : NotAPort::kPath);
   }
+  // Only a serial line answers these two; NUL, CON and printers are
+  // character devices too, and nothing may reach them.
+  DCB before{};
+  before.DCBlength = sizeof(before);
+  COMMTIMEOUTS timeouts_before{};
+  if (!GetCommState(device, &before) || !GetCommTimeouts(device, &timeouts_before)) {
+    CloseHandle(device);
+    return RefuseNotAPort(error, NotAPort::kDevice);
+  }
   if (settings.inputBufferSize > 0 && settings.outputBufferSize > 0) {
     SetupComm(device, static_cast<DWORD>(settings.inputBufferSize),
               static_cast<DWORD>(settings.outputBufferSize));
   }
-  DCB dcb{};
-  dcb.DCBlength = sizeof(dcb);
-  if (!GetCommState(device, &dcb)) {
-    const DWORD code = GetLastError();
-    CloseHandle(device);
-    return Refuse(error, PortFailure::kSettingsRefused, code);
-  }
+  DCB dcb = before;
   ApplyPortSettings(settings, &dcb);
   if (!SetCommState(device, &dcb)) {
     const DWORD code = GetLastError();
+    SetCommState(device, &before);
     CloseHandle(device);
     return Refuse(error, PortFailure::kSettingsRefused, code);
   }
@@ -143,16 +187,14 @@ PortHandle OpenSerialDevice(const char* name, const PortSettings& settings, Port
   timeouts.WriteTotalTimeoutMultiplier = 100;
   timeouts.WriteTotalTimeoutConstant = 10;
   SetCommTimeouts(device, &timeouts);
-  return reinterpret_cast<PortHandle>(device);
+  return reinterpret_cast<PortHandle>(new OpenLine{device, before, timeouts_before});
 }
 
-void DiscardSerialInput(PortHandle port) {
-  PurgeComm(reinterpret_cast<HANDLE>(port), PURGE_RXCLEAR);
-}
+void DiscardSerialInput(PortHandle port) { PurgeComm(Device(port), PURGE_RXCLEAR); }
 
 int32_t WriteSerial(PortHandle port, const void* bytes, int32_t count) {
   DWORD written = 0;
-  WriteFile(reinterpret_cast<HANDLE>(port), bytes, static_cast<DWORD>(count), &written, nullptr);
+  WriteFile(Device(port), bytes, static_cast<DWORD>(count), &written, nullptr);
   return static_cast<int32_t>(written);
 }
 
@@ -161,19 +203,25 @@ int32_t SerialInputCount(PortHandle port) {
   COMSTAT status{};
   // When the call fails the COMSTAT is not filled in; 0 is the count that
   // lets a caller go on polling without reading.
-  if (!ClearCommError(reinterpret_cast<HANDLE>(port), &errors, &status)) return 0;
+  if (!ClearCommError(Device(port), &errors, &status)) return 0;
   return static_cast<int32_t>(status.cbInQue);
 }
 
 int32_t ReadSerial(PortHandle port, void* destination, int32_t count) {
   DWORD read = 0;
-  if (!ReadFile(reinterpret_cast<HANDLE>(port), destination, static_cast<DWORD>(count), &read,
-                nullptr)) {
+  if (!ReadFile(Device(port), destination, static_cast<DWORD>(count), &read, nullptr)) {
     return 0;
   }
   return static_cast<int32_t>(read);
 }
 
-void CloseSerial(PortHandle port) { CloseHandle(reinterpret_cast<HANDLE>(port)); }
+void CloseSerial(PortHandle port) {
+  OpenLine* line = reinterpret_cast<OpenLine*>(port);
+  // The next program finds the port as this one found it.
+  SetCommState(line->device, &line->before);
+  SetCommTimeouts(line->device, &line->timeoutsBefore);
+  CloseHandle(line->device);
+  delete line;
+}
 
 }  // namespace runtime::platform

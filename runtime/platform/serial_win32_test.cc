@@ -62,28 +62,53 @@ TEST(SerialWin32Test, FilesSharesAndPipesAreNeverOpened) {
   CloseHandle(server);
 }
 
-TEST(SerialWin32Test, ScaleSettingsKeepWhatTheyDoNotName) {
+// Whatever the last program left in the DCB, the scale's settings (mode 0)
+// leave no flow control and no DSR condition that could hold the line
+// still, and no byte is dropped or replaced; DTR stays as the device had it.
+TEST(SerialWin32Test, ScaleSettingsSetEveryFlowControlField) {
+  for (DWORD dtr :
+       {DWORD{DTR_CONTROL_DISABLE}, DWORD{DTR_CONTROL_ENABLE}, DWORD{DTR_CONTROL_HANDSHAKE}}) {
+    DCB dcb{};
+    dcb.fBinary = 0;
+    dcb.fDtrControl = dtr;
+    dcb.fOutxDsrFlow = 1;
+    dcb.fDsrSensitivity = 1;
+    dcb.fOutX = 1;
+    dcb.fInX = 1;
+    dcb.fOutxCtsFlow = 1;
+    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    dcb.fNull = 1;
+    dcb.fErrorChar = 1;
+    dcb.fAbortOnError = 1;
+    dcb.fTXContinueOnXoff = 0;
+    ApplyPortSettings(Scale(), &dcb);
+    EXPECT_EQ(dcb.BaudRate, 9600u);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, NOPARITY);
+    EXPECT_EQ(dcb.fParity, 1u);
+    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+    EXPECT_EQ(dcb.fOutxCtsFlow, 0u);
+    EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_DISABLE));
+    EXPECT_EQ(dcb.fOutxDsrFlow, 0u);
+    EXPECT_EQ(dcb.fDsrSensitivity, 0u);
+    EXPECT_EQ(dcb.fOutX, 0u);
+    EXPECT_EQ(dcb.fInX, 0u);
+    EXPECT_EQ(dcb.fBinary, 1u);
+    EXPECT_EQ(dcb.fNull, 0u);
+    EXPECT_EQ(dcb.fErrorChar, 0u);
+    EXPECT_EQ(dcb.fAbortOnError, 0u);
+    EXPECT_EQ(dcb.fDtrControl, dtr);
+  }
+  // The other modes change only what they name: mode 1 keeps DSR flow
+  // control that the device was set up with.
   DCB dcb{};
-  dcb.fBinary = 1;
-  dcb.fDtrControl = DTR_CONTROL_ENABLE;
   dcb.fOutxDsrFlow = 1;
   dcb.fOutX = 1;
-  dcb.fInX = 1;
-  dcb.fOutxCtsFlow = 1;
-  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-  ApplyPortSettings(Scale(), &dcb);
-  EXPECT_EQ(dcb.BaudRate, 9600u);
-  EXPECT_EQ(dcb.ByteSize, 8);
-  EXPECT_EQ(dcb.Parity, NOPARITY);
-  EXPECT_EQ(dcb.fParity, 1u);
-  EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
-  EXPECT_EQ(dcb.fOutxCtsFlow, 0u);
-  EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_DISABLE));
-  EXPECT_EQ(dcb.fBinary, 1u);
-  EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
+  PortSettings settings = Scale();
+  settings.handshake = 1;
+  ApplyPortSettings(settings, &dcb);
   EXPECT_EQ(dcb.fOutxDsrFlow, 1u);
   EXPECT_EQ(dcb.fOutX, 1u);
-  EXPECT_EQ(dcb.fInX, 1u);
 }
 
 TEST(SerialWin32Test, StopBitsCompareExactly) {
