@@ -1,8 +1,8 @@
-#include "runtime/platform/console.h"
-
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "runtime/platform/console.h"
 
 namespace runtime::platform {
 
@@ -18,7 +18,5 @@ bool WriteReportOutput(const char* bytes, int32_t count) {
   }
   return true;
 }
-
-std::string ReportTextForMessageBox(const std::string& report) { return report; }
 
 }  // namespace runtime::platform

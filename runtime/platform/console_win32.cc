@@ -1,9 +1,8 @@
-#include "runtime/platform/console.h"
-
 #include <windows.h>
 
 #include <string>
 
+#include "runtime/platform/console.h"
 #include "runtime/platform/wide_text_win32.h"
 
 namespace runtime::platform {
@@ -80,18 +79,6 @@ bool WriteReportOutput(const char* bytes, int32_t count) {
   }
   if (report_to_console) return WriteAllToConsole(text);
   return WriteAll(text.data(), static_cast<DWORD>(text.size()));
-}
-
-std::string ReportTextForMessageBox(const std::string& report) {
-  const std::wstring wide = WideFromUtf8(report);
-  if (wide.empty()) return std::string();
-  const int length = static_cast<int>(wide.size());
-  const int size =
-      WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return std::string();
-  std::string ansi(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), length, ansi.data(), size, nullptr, nullptr);
-  return ansi;
 }
 
 }  // namespace runtime::platform
