@@ -8,6 +8,7 @@
 #include <string>
 
 #include "runtime/platform/file_digest.h"
+#include "runtime/platform/planted_files.h"
 #include "runtime/platform/system_inspection.h"
 
 namespace runtime {
@@ -18,13 +19,16 @@ using platform::DeviceAccess;
 using platform::DeviceHolder;
 using platform::FileDigest;
 using platform::PathOwner;
+using platform::PlantedFile;
 using platform::ProgramFolderWriters;
 using platform::SerialPortEntry;
 
 using platform::CurrentDirectory;
 using platform::DescribeDeviceAccess;
+using platform::DescribeLinkOwner;
 using platform::DevicePathOfPort;
 using platform::FindDeviceHolders;
+using platform::FindPlantableFiles;
 using platform::ListRegisteredSerialPorts;
 using platform::ListSerialPorts;
 using platform::ListSerialPortsByName;

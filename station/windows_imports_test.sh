@@ -42,6 +42,9 @@ shift
 #   GetSystemDirectoryW: Windows 2000 Professional. LoadLibraryExW: Windows XP.
 #   CreateActCtxW, ActivateActCtx, DeactivateActCtx: Windows XP. msvcrt's
 #   _wcsnicmp: every msvcrt.dll.
+#   For --check's list of DLLs where the loader might look: FindFirstFileW,
+#   FindNextFileW, GetFileAttributesW: Windows XP. msvcrt's _wcsicmp: every
+#   msvcrt.dll.
 # The functions of other DLLs (ADVAPI32, USER32, OLE32, COMCTL32, WINMM) are
 # no imports: runtime/platform/system_library_win32.h takes them after start,
 # and one that a Windows lacks fails as its call would.
@@ -68,6 +71,8 @@ KERNEL32.DLL:ExitProcess
 KERNEL32.DLL:FileTimeToSystemTime
 KERNEL32.DLL:FindClose
 KERNEL32.DLL:FindFirstFileA
+KERNEL32.DLL:FindFirstFileW
+KERNEL32.DLL:FindNextFileW
 KERNEL32.DLL:FlushFileBuffers
 KERNEL32.DLL:FormatMessageA
 KERNEL32.DLL:FormatMessageW
@@ -83,6 +88,7 @@ KERNEL32.DLL:GetCurrentThread
 KERNEL32.DLL:GetCurrentThreadId
 KERNEL32.DLL:GetDriveTypeA
 KERNEL32.DLL:GetFileAttributesA
+KERNEL32.DLL:GetFileAttributesW
 KERNEL32.DLL:GetFileInformationByHandle
 KERNEL32.DLL:GetFileType
 KERNEL32.DLL:GetHandleInformation
@@ -212,6 +218,7 @@ MSVCRT.DLL:strlen
 MSVCRT.DLL:strncmp
 MSVCRT.DLL:strtol
 MSVCRT.DLL:vfprintf
+MSVCRT.DLL:_wcsicmp
 MSVCRT.DLL:_wcsnicmp
 MSVCRT.DLL:wcslen
 LIST

@@ -1,6 +1,6 @@
-#include <windows.h>
-
 #include "runtime/platform/clock.h"
+
+#include <windows.h>
 // After windows.h: timeBeginPeriod.
 #include <mmsystem.h>
 

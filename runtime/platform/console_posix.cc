@@ -1,8 +1,8 @@
+#include "runtime/platform/console.h"
+
 #include <unistd.h>
 
 #include <cerrno>
-
-#include "runtime/platform/console.h"
 
 namespace runtime::platform {
 

@@ -1,8 +1,9 @@
+#include "runtime/platform/console.h"
+
 #include <windows.h>
 
 #include <string>
 
-#include "runtime/platform/console.h"
 #include "runtime/platform/wide_text_win32.h"
 
 namespace runtime::platform {

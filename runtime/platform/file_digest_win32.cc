@@ -1,9 +1,11 @@
 // The CryptoAPI's AES provider hashes: it is the one provider type that
 // knows SHA-256 on Windows XP SP3 and every later Windows.
-#include <wincrypt.h>
-#include <windows.h>
-
 #include "runtime/platform/file_digest.h"
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <wincrypt.h>
+
 #include "runtime/platform/system_inspection.h"
 #include "runtime/platform/system_library_win32.h"
 #include "runtime/platform/wide_text_win32.h"

@@ -1,6 +1,6 @@
-#include <windows.h>
-
 #include "runtime/platform/process_control.h"
+
+#include <windows.h>
 // After windows.h: RtlGenRandom, which advapi32 exports as SystemFunction036.
 #include <ntsecapi.h>
 

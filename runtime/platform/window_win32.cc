@@ -1,6 +1,6 @@
-#include <windows.h>
-
 #include "runtime/platform/window.h"
+
+#include <windows.h>
 // These build on windows.h.
 #include <commctrl.h>
 #include <objbase.h>

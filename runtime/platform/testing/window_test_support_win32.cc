@@ -1,9 +1,10 @@
+#include "runtime/platform/testing/window_test_support.h"
+
 #include <windows.h>
 
 #include <chrono>
 
 #include "runtime/platform/process_control.h"
-#include "runtime/platform/testing/window_test_support.h"
 
 namespace runtime::platform {
 namespace {
