@@ -62,11 +62,10 @@ void RecordWindow(platform::WindowHandle window) {
   }
 }
 
-}  // namespace
+using PlatformBox = int32_t (*)(platform::WindowHandle owner, const char* text, const char* title,
+                                uint32_t style);
 
-void StartMessageBox() { platform::StartWindowSystem(); }
-
-int32_t ShowMessageBox(const Text& title, const Text& text, uint32_t style) {
+int32_t ShowBox(PlatformBox show, const Text& title, const Text& text, uint32_t style) {
   const uint32_t thread = platform::CurrentThreadId();
 
   platform::EnumerateTopLevelWindows(RecordWindow);
@@ -80,8 +79,7 @@ int32_t ShowMessageBox(const Text& title, const Text& text, uint32_t style) {
     owner = nullptr;
   }
 
-  const int32_t result =
-      platform::ShowPlatformMessageBox(owner, text.c_str(), title.c_str(), style);
+  const int32_t result = show(owner, text.c_str(), title.c_str(), style);
 
   // Records of other threads stay for those threads to give back.
   for (SavedWindow* record = NextRecordOf(thread, nullptr); record != nullptr;
@@ -92,6 +90,18 @@ int32_t ShowMessageBox(const Text& title, const Text& text, uint32_t style) {
     UnlinkRecord(&saved_windows, record);
   }
   return result;
+}
+
+}  // namespace
+
+void StartMessageBox() { platform::StartWindowSystem(); }
+
+int32_t ShowMessageBox(const Text& title, const Text& text, uint32_t style) {
+  return ShowBox(platform::ShowPlatformMessageBox, title, text, style);
+}
+
+int32_t ShowUtf8MessageBox(const Text& title, const Text& text, uint32_t style) {
+  return ShowBox(platform::ShowPlatformUtf8MessageBox, title, text, style);
 }
 
 }  // namespace runtime

@@ -26,6 +26,11 @@ void StartMessageBox();
 // button that closed the box, or 0 when no box could be shown.
 int32_t ShowMessageBox(const Text& title, const Text& text, uint32_t style = MB_OK);
 
+// The same box for a title and a text in UTF-8, which Windows shows with
+// every letter (MessageBoxW) where ShowMessageBox passes bytes in the ANSI
+// code page (MessageBoxA): for reports whose text comes from paths and names.
+int32_t ShowUtf8MessageBox(const Text& title, const Text& text, uint32_t style = MB_OK);
+
 }  // namespace runtime
 
 #endif  // WEIGH_RUNTIME_MESSAGE_BOX_H_

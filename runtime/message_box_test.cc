@@ -81,6 +81,22 @@ TEST_F(MessageBoxTest, OperatorPressingOkReturnsIdOkAndTheBoxGoes) {
   }
 }
 
+TEST_F(MessageBoxTest, AReportBoxShowsEveryLetterOfAPath) {
+  // A folder named with the Romanian letters; ș and ț are in no ANSI code
+  // page of a Latin Windows, and a best-fit ă reads as a.
+  const std::string text =
+      "Program file: C:\\c\xC3\xA2ntar-\xC4\x83\xC3\xAE\xC3\xA2\xC8\x99\xC8\x9B\\weigh.exe";
+  std::string shown_text;
+  bool text_readable = false;
+  MessageBoxAnswerer answerer("weigh", MessageBoxAnswerer::Answer::kOk, [&](WindowHandle box) {
+    text_readable = MessageBoxAnswerer::ReadText(box, &shown_text);
+  });
+  EXPECT_EQ(ShowUtf8MessageBox(Text("weigh"), Text(text)), IDOK);
+  ASSERT_TRUE(answerer.Finish()) << "the box titled weigh never appeared";
+  if (!text_readable) GTEST_SKIP() << "this platform's box cannot be read back";
+  EXPECT_EQ(shown_text, text);
+}
+
 TEST_F(MessageBoxTest, StyleGoesToThePlatformAndItsResultComesBack) {
   MessageBoxAnswerer answerer("Eroare", MessageBoxAnswerer::Answer::kCancel);
   const int32_t result = ShowMessageBox(kTitle, Text("OK or Cancel?"), MB_OKCANCEL);

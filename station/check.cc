@@ -12,6 +12,7 @@
 #include "runtime/program_heap.h"
 #include "runtime/serial_port.h"
 #include "runtime/text_file.h"
+#include "station/check_planted.h"
 #include "station/options.h"
 #include "station/scale_reply.h"
 #include "station/station.h"
@@ -753,6 +754,7 @@ int RunCheck(std::string* report, const WaitLimits& limits) {
   }
   const std::string warning = CheckFiles(report);
   ReportOtherUsers(report);
+  ReportPlantedFiles(report);
 
   *report += "Verdict: ";
   if (status == CHECK_STABLE_WEIGHT) {

@@ -7,8 +7,8 @@
 # happens on the station. This reads each program's header and import table
 # (with the cross objdump) and fails on an import that is not in the list
 # below, on a header that asks for more than Windows XP (5.1), on a program
-# that is not a static 32-bit one, and on any DLL outside the short list
-# further down, which Windows might take from the program's folder.
+# that is not a static 32-bit one, and on any DLL but KERNEL32 and msvcrt,
+# which Windows might take from the program's folder.
 set -euo pipefail
 
 objdump=$1
@@ -40,38 +40,29 @@ shift
 #   GetCurrentDirectoryW, CreateFileW, FormatMessageW: Windows XP.
 #   WriteConsoleW, GetConsoleMode: Windows 2000 Professional.
 #   GetSystemDirectoryW: Windows 2000 Professional. LoadLibraryExW: Windows XP.
+#   CreateActCtxW, ActivateActCtx, DeactivateActCtx: Windows XP. msvcrt's
+#   _wcsnicmp: every msvcrt.dll.
+#   For --check's list of DLLs where the loader might look: FindFirstFileW,
+#   FindNextFileW, GetFileAttributesW: Windows XP. msvcrt's _wcsicmp: every
+#   msvcrt.dll.
+# The functions of other DLLs (ADVAPI32, USER32, OLE32, COMCTL32, WINMM) are
+# no imports: runtime/platform/system_library_win32.h takes them after start,
+# and one that a Windows lacks fails as its call would.
 allowed=$(
   cat <<'LIST'
-ADVAPI32.DLL:ConvertSidToStringSidA
-ADVAPI32.DLL:CryptAcquireContextA
-ADVAPI32.DLL:CryptCreateHash
-ADVAPI32.DLL:CryptDestroyHash
-ADVAPI32.DLL:CryptGetHashParam
-ADVAPI32.DLL:CryptHashData
-ADVAPI32.DLL:CryptReleaseContext
-ADVAPI32.DLL:EqualSid
-ADVAPI32.DLL:GetAce
-ADVAPI32.DLL:GetFileSecurityW
-ADVAPI32.DLL:GetSecurityDescriptorDacl
-ADVAPI32.DLL:GetSecurityDescriptorOwner
-ADVAPI32.DLL:GetTokenInformation
-ADVAPI32.DLL:IsWellKnownSid
-ADVAPI32.DLL:LookupAccountSidA
-ADVAPI32.DLL:OpenProcessToken
-ADVAPI32.DLL:RegCloseKey
-ADVAPI32.DLL:RegEnumValueA
-ADVAPI32.DLL:RegOpenKeyExA
-ADVAPI32.DLL:SystemFunction036
+KERNEL32.DLL:ActivateActCtx
 KERNEL32.DLL:AddVectoredExceptionHandler
 KERNEL32.DLL:AttachConsole
 KERNEL32.DLL:ClearCommError
 KERNEL32.DLL:CloseHandle
+KERNEL32.DLL:CreateActCtxW
 KERNEL32.DLL:CreateDirectoryA
 KERNEL32.DLL:CreateEventA
 KERNEL32.DLL:CreateFileA
 KERNEL32.DLL:CreateFileW
 KERNEL32.DLL:CreateSemaphoreA
 KERNEL32.DLL:CreateSemaphoreW
+KERNEL32.DLL:DeactivateActCtx
 KERNEL32.DLL:DeleteCriticalSection
 KERNEL32.DLL:DeleteFileA
 KERNEL32.DLL:DuplicateHandle
@@ -80,6 +71,8 @@ KERNEL32.DLL:ExitProcess
 KERNEL32.DLL:FileTimeToSystemTime
 KERNEL32.DLL:FindClose
 KERNEL32.DLL:FindFirstFileA
+KERNEL32.DLL:FindFirstFileW
+KERNEL32.DLL:FindNextFileW
 KERNEL32.DLL:FlushFileBuffers
 KERNEL32.DLL:FormatMessageA
 KERNEL32.DLL:FormatMessageW
@@ -95,6 +88,7 @@ KERNEL32.DLL:GetCurrentThread
 KERNEL32.DLL:GetCurrentThreadId
 KERNEL32.DLL:GetDriveTypeA
 KERNEL32.DLL:GetFileAttributesA
+KERNEL32.DLL:GetFileAttributesW
 KERNEL32.DLL:GetFileInformationByHandle
 KERNEL32.DLL:GetFileType
 KERNEL32.DLL:GetHandleInformation
@@ -224,30 +218,30 @@ MSVCRT.DLL:strlen
 MSVCRT.DLL:strncmp
 MSVCRT.DLL:strtol
 MSVCRT.DLL:vfprintf
+MSVCRT.DLL:_wcsicmp
+MSVCRT.DLL:_wcsnicmp
 MSVCRT.DLL:wcslen
-OLE32.DLL:CoInitialize
-USER32.DLL:EnableWindow
-USER32.DLL:EnumWindows
-USER32.DLL:GetForegroundWindow
-USER32.DLL:GetWindowLongA
-USER32.DLL:GetWindowThreadProcessId
-USER32.DLL:IsWindowEnabled
-USER32.DLL:IsWindowVisible
-USER32.DLL:MessageBoxA
-USER32.DLL:SetWindowPos
 LIST
 )
 
-# The DLLs a program may import. The loader resolves imports before main, in
-# the program's own folder first unless the DLL is a KnownDLL: Windows then
-# takes the system folder's copy, whatever lies beside the program. Each of
-# these is a KnownDLL on every Windows from XP SP3 to 11 (in the registry's
-# KnownDLLs list; msvcrt on XP as a DLL that the listed ones import, which
-# Windows maps as known too), and so are the system DLLs they import. Any
-# other DLL (WINMM, COMCTL32, UXTHEME, VERSION...) is loaded after main from
-# the system folder by its full path, or, for COMCTL32, through the
-# manifest's side-by-side assembly.
-known_dlls="ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL OLE32.DLL USER32.DLL"
+# The DLLs a program may import. The loader binds imports before main, and
+# looks for any DLL that is not a KnownDLL in the program's own folder first;
+# it resolves an export that one DLL forwards to another (ADVAPI32's
+# SystemFunction036 to CRYPTBASE, its Crypt* functions to CRYPTSP, on
+# Windows 7 and later) the same way. A KnownDLL always comes from the system
+# folder, and is only safe where the functions taken from it are its own.
+# - KERNEL32: a KnownDLL on every Windows from XP SP3 to 11. Its forwards go
+#   to NTDLL, which every process has loaded before any DLL, and to API sets
+#   (api-ms-win-*), which the loader maps to system DLLs by its schema and
+#   never looks for as files.
+# - msvcrt: a KnownDLL from Vista on (in the KnownDLLs registry key); on XP
+#   it is in the loader's \KnownDlls section list as a DLL that the listed
+#   KnownDLLs themselves import (ADVAPI32, USER32, OLE32...), and is taken
+#   from there. It forwards nothing outside NTDLL and the API sets.
+# Every other DLL (ADVAPI32, USER32, OLE32, COMCTL32, WINMM, UXTHEME...) is
+# loaded after main from the system folder by its full path, its forwards
+# loaded from there first (runtime/platform/system_library_win32.cc).
+known_dlls="KERNEL32.DLL MSVCRT.DLL"
 
 status=0
 for program in "$@"; do

@@ -1,6 +1,8 @@
 #include "runtime/platform/clock.h"
 
 #include <windows.h>
+// After windows.h: timeBeginPeriod.
+#include <mmsystem.h>
 
 #include "runtime/platform/system_library_win32.h"
 
@@ -9,14 +11,9 @@ namespace runtime::platform {
 void RaiseTimerResolution() {
   // WINMM is no DLL that Windows always takes from the system folder, so it
   // is not imported (the loader would look beside the program first).
-  HMODULE winmm = static_cast<HMODULE>(LoadSystemLibrary(L"winmm.dll"));
-  if (winmm == nullptr) return;
-  using TimeBeginPeriodFunction = UINT(WINAPI*)(UINT);
-  auto time_begin_period = reinterpret_cast<TimeBeginPeriodFunction>(
-      reinterpret_cast<void*>(GetProcAddress(winmm, "timeBeginPeriod")));
   // Without it Windows wakes a sleeper only every 15.6 ms, and a 25 ms poll
   // takes 31 ms.
-  if (time_begin_period != nullptr) time_begin_period(1);
+  SYSTEM_CALL(timeBeginPeriod, static_cast<UINT>(TIMERR_NOCANDO), 1u);
 }
 
 void SleepMilliseconds(int32_t milliseconds) {

@@ -19,12 +19,6 @@ bool OpenReportOutput();
 // Returns false when not everything could be written.
 bool WriteReportOutput(const char* bytes, int32_t count);
 
-// `report` in the form that a message box of the window facility shows
-// where there is no output for it: unchanged on POSIX; on Windows, where
-// the report is UTF-8 and the box takes the ANSI code page, converted to
-// that code page, in which a letter it lacks shows as '?'.
-std::string ReportTextForMessageBox(const std::string& report);
-
 }  // namespace runtime::platform
 
 #endif  // WEIGH_RUNTIME_PLATFORM_CONSOLE_H_

@@ -19,6 +19,4 @@ bool WriteReportOutput(const char* bytes, int32_t count) {
   return true;
 }
 
-std::string ReportTextForMessageBox(const std::string& report) { return report; }
-
 }  // namespace runtime::platform

@@ -82,16 +82,4 @@ bool WriteReportOutput(const char* bytes, int32_t count) {
   return WriteAll(text.data(), static_cast<DWORD>(text.size()));
 }
 
-std::string ReportTextForMessageBox(const std::string& report) {
-  const std::wstring wide = WideFromUtf8(report);
-  if (wide.empty()) return std::string();
-  const int length = static_cast<int>(wide.size());
-  const int size =
-      WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return std::string();
-  std::string ansi(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), length, ansi.data(), size, nullptr, nullptr);
-  return ansi;
-}
-
 }  // namespace runtime::platform

@@ -141,7 +141,9 @@ FolderHandle HoldCurrentFolder();
 // folder reached must belong to this user or root, as one that another user
 // made first (in a sticky folder, say) lets that user remove or replace what
 // is put into it. Any of that failing is kUntrusted. Windows: a reparse
-// point (a symbolic link, a junction) is kUntrusted, and the folder is held
+// point (a symbolic link, a junction) is followed when its owner is this
+// user, Administrators, SYSTEM or TrustedInstaller, and held as well as the
+// folder it leads to; any other owner's is kUntrusted. The folder is held
 // with read and write sharing only.
 FolderHandle HoldFolderIn(FolderHandle parent, const char* name, bool create,
                           FolderOutcome* outcome);
@@ -264,7 +266,8 @@ uint32_t QueryPathAttributes(const char* path);
 // Tells whether the last component of `path` is a link, and whose. POSIX:
 // a symbolic link, trusted when it belongs to the user this process runs
 // as or to root. Windows: any reparse point (a symbolic link, a junction)
-// is a link, and counts as trusted: Windows keeps no owner rule for them.
+// is a link, trusted when its owner is this user, Administrators, SYSTEM or
+// TrustedInstaller.
 LinkTrust QueryLinkTrust(const char* path);
 
 // Returns the platform's drive type for the root `path`; values below

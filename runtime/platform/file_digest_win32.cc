@@ -3,9 +3,11 @@
 #include "runtime/platform/file_digest.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
 #include <wincrypt.h>
 
 #include "runtime/platform/system_inspection.h"
+#include "runtime/platform/system_library_win32.h"
 #include "runtime/platform/wide_text_win32.h"
 
 namespace runtime::platform {
@@ -24,8 +26,8 @@ struct Resources {
   HCRYPTPROV provider = 0;
   HCRYPTHASH hash = 0;
   ~Resources() {
-    if (hash != 0) CryptDestroyHash(hash);
-    if (provider != 0) CryptReleaseContext(provider, 0);
+    if (hash != 0) SYSTEM_CALL(CryptDestroyHash, FALSE, hash);
+    if (provider != 0) SYSTEM_CALL(CryptReleaseContext, FALSE, provider, 0ul);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   }
 };
@@ -46,14 +48,16 @@ FileDigest Sha256OfFile(const std::string& path) {
     digest.failure = "the file cannot be opened: " + Reason(GetLastError());
     return digest;
   }
-  if (!CryptAcquireContextA(&held.provider, nullptr, nullptr, PROV_RSA_AES,
-                            CRYPT_VERIFYCONTEXT)) {
+  if (!SYSTEM_CALL(CryptAcquireContextA, FALSE, &held.provider, static_cast<LPCSTR>(nullptr),
+                   static_cast<LPCSTR>(nullptr), static_cast<DWORD>(PROV_RSA_AES),
+                   static_cast<DWORD>(CRYPT_VERIFYCONTEXT))) {
     held.provider = 0;
-    digest.failure = "the system offers no SHA-256 (CryptoAPI AES provider): " +
-                     Reason(GetLastError());
+    digest.failure =
+        "the system offers no SHA-256 (CryptoAPI AES provider): " + Reason(GetLastError());
     return digest;
   }
-  if (!CryptCreateHash(held.provider, CALG_SHA_256, 0, 0, &held.hash)) {
+  if (!SYSTEM_CALL(CryptCreateHash, FALSE, held.provider, static_cast<ALG_ID>(CALG_SHA_256),
+                   HCRYPTKEY{0}, 0ul, &held.hash)) {
     held.hash = 0;
     digest.failure = "the system offers no SHA-256: " + Reason(GetLastError());
     return digest;
@@ -66,14 +70,16 @@ FileDigest Sha256OfFile(const std::string& path) {
       return digest;
     }
     if (got == 0) break;
-    if (!CryptHashData(held.hash, buffer, got, 0)) {
+    if (!SYSTEM_CALL(CryptHashData, FALSE, held.hash, buffer, got, 0ul)) {
       digest.failure = "the system's SHA-256 failed: " + Reason(GetLastError());
       return digest;
     }
   }
   BYTE value[SHA256_SIZE];
   DWORD size = sizeof(value);
-  if (!CryptGetHashParam(held.hash, HP_HASHVAL, value, &size, 0) || size != SHA256_SIZE) {
+  if (!SYSTEM_CALL(CryptGetHashParam, FALSE, held.hash, static_cast<DWORD>(HP_HASHVAL), value,
+                   &size, 0ul) ||
+      size != SHA256_SIZE) {
     digest.failure = "the system's SHA-256 gave no result: " + Reason(GetLastError());
     return digest;
   }

@@ -6,6 +6,7 @@
 
 #include "runtime/platform/file.h"
 #include "runtime/platform/mutex.h"
+#include "runtime/platform/owner_rule_win32.h"
 
 namespace runtime::platform {
 
@@ -80,6 +81,8 @@ namespace {
 struct HeldFolder {
   HANDLE handle;
   std::string prefix;
+  // The trusted link that leads to it, held too so that it stays in place.
+  HANDLE link = INVALID_HANDLE_VALUE;
 };
 
 HeldFolder* Folder(FolderHandle folder) {
@@ -205,23 +208,39 @@ FolderHandle HoldFolderIn(FolderHandle parent, const char* name, bool create,
     CloseHandle(handle);
     return 0;
   }
+  HANDLE link = INVALID_HANDLE_VALUE;
   if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    CloseHandle(handle);
-    *outcome = FolderOutcome::kUntrusted;
-    return 0;
+    // A junction or symbolic link is followed only when its owner could
+    // change the folder it leads to anyway.
+    OwnerClass owner;
+    if (!QueryHandleOwner(handle, &owner) || !IsTrustedOwner(owner)) {
+      CloseHandle(handle);
+      *outcome = FolderOutcome::kUntrusted;
+      return 0;
+    }
+    link = handle;
+    handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &information)) {
+      if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+      CloseHandle(link);
+      return 0;
+    }
   }
   if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     CloseHandle(handle);
+    if (link != INVALID_HANDLE_VALUE) CloseHandle(link);
     return 0;
   }
   *outcome = FolderOutcome::kHeld;
-  return reinterpret_cast<FolderHandle>(new HeldFolder{handle, path + "\\"});
+  return reinterpret_cast<FolderHandle>(new HeldFolder{handle, path + "\\", link});
 }
 
 void ReleaseFolder(FolderHandle folder) {
   if (folder == 0) return;
   HeldFolder* held = Folder(folder);
   if (held->handle != INVALID_HANDLE_VALUE) CloseHandle(held->handle);
+  if (held->link != INVALID_HANDLE_VALUE) CloseHandle(held->link);
   delete held;
 }
 
@@ -379,7 +398,14 @@ LinkTrust QueryLinkTrust(const char* path) {
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
     return LinkTrust::kNoLink;
   }
-  return LinkTrust::kTrusted;
+  HANDLE link = CreateFileA(
+      path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (link == INVALID_HANDLE_VALUE) return LinkTrust::kUntrusted;
+  OwnerClass owner;
+  const bool trusted = QueryHandleOwner(link, &owner) && IsTrustedOwner(owner);
+  CloseHandle(link);
+  return trusted ? LinkTrust::kTrusted : LinkTrust::kUntrusted;
 }
 
 uint32_t QueryDriveType(const char* path) { return GetDriveTypeA(path); }

@@ -4,8 +4,6 @@
 // After windows.h: RtlGenRandom, which advapi32 exports as SystemFunction036.
 #include <ntsecapi.h>
 
-#include <string>
-
 #include "runtime/platform/system_library_win32.h"
 
 namespace runtime::platform {
@@ -37,21 +35,13 @@ uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
 
 uint64_t UnpredictableNumber() {
   uint64_t number = 0;
-  if (RtlGenRandom(&number, sizeof(number))) return number;
+  if (SYSTEM_CALL(SystemFunction036, FALSE, &number, static_cast<ULONG>(sizeof(number)))) {
+    return number;
+  }
   LARGE_INTEGER now{};
   QueryPerformanceCounter(&now);
   return (static_cast<uint64_t>(now.QuadPart) << 16) ^
          (static_cast<uint64_t>(GetCurrentProcessId()) << 48) ^ GetTickCount();
-}
-
-void* LoadSystemLibrary(const wchar_t* file_name) {
-  wchar_t folder[MAX_PATH];
-  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return nullptr;
-  const std::wstring path = std::wstring(folder, length) + L"\\" + file_name;
-  // With a full path, LOAD_WITH_ALTERED_SEARCH_PATH looks for the DLLs that
-  // this one imports in its own folder first, not in the program's.
-  return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 bool RunningUnderWine() {

@@ -7,8 +7,10 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/platform/owner_rule_win32.h"
 #include "runtime/platform/serial_win32.h"
 #include "runtime/platform/system_inspection.h"
+#include "runtime/platform/system_library_win32.h"
 #include "runtime/platform/wide_text_win32.h"
 
 namespace runtime::platform {
@@ -34,8 +36,8 @@ std::vector<BYTE> FileSecurity(const std::wstring& path, SECURITY_INFORMATION wh
   std::vector<BYTE> descriptor(512);
   for (int attempt = 0; attempt < 4; ++attempt) {
     DWORD needed = 0;
-    if (GetFileSecurityW(path.c_str(), what, descriptor.data(),
-                         static_cast<DWORD>(descriptor.size()), &needed)) {
+    if (SYSTEM_CALL(GetFileSecurityW, FALSE, path.c_str(), what, descriptor.data(),
+                    static_cast<DWORD>(descriptor.size()), &needed)) {
       return descriptor;
     }
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= descriptor.size()) break;
@@ -60,34 +62,24 @@ std::string AccountName(PSID sid) {
   DWORD nameLength = sizeof(name);
   DWORD domainLength = sizeof(domain);
   SID_NAME_USE use;
-  if (LookupAccountSidA(nullptr, sid, name, &nameLength, domain, &domainLength, &use)) {
+  if (SYSTEM_CALL(LookupAccountSidA, FALSE, static_cast<LPCSTR>(nullptr), sid, name, &nameLength,
+                  domain, &domainLength, &use)) {
     return domainLength > 0 ? std::string(domain) + "\\" + name : std::string(name);
   }
   char* text = nullptr;
-  if (!ConvertSidToStringSidA(sid, &text)) return "an account without a name";
+  if (!SYSTEM_CALL(ConvertSidToStringSidA, FALSE, sid, &text)) return "an account without a name";
   std::string result(text);
   LocalFree(text);
   return result;
 }
 
-// Whether `sid` is the account this process runs as.
-bool IsOwnAccount(PSID sid) {
-  HANDLE token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  BYTE buffer[256];
-  DWORD length = 0;
-  bool own = false;
-  if (GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &length)) {
-    own = EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, sid) != FALSE;
-  }
-  CloseHandle(token);
-  return own;
-}
-
 // The groups that every signed-in user is a member of.
 bool IsEveryUsersGroup(PSID sid) {
-  return IsWellKnownSid(sid, WinBuiltinUsersSid) || IsWellKnownSid(sid, WinAuthenticatedUserSid) ||
-         IsWellKnownSid(sid, WinWorldSid) || IsWellKnownSid(sid, WinInteractiveSid);
+  for (WELL_KNOWN_SID_TYPE group :
+       {WinBuiltinUsersSid, WinAuthenticatedUserSid, WinWorldSid, WinInteractiveSid}) {
+    if (SYSTEM_CALL(IsWellKnownSid, FALSE, sid, group)) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -97,13 +89,13 @@ bool QueryPathOwner(const char* path, PathOwner* owner) {
   std::vector<BYTE> descriptor = FileSecurity(WidePath(path), OWNER_SECURITY_INFORMATION);
   PSID sid = nullptr;
   BOOL defaulted = FALSE;
-  if (descriptor.empty() || !GetSecurityDescriptorOwner(descriptor.data(), &sid, &defaulted) ||
+  if (descriptor.empty() ||
+      !SYSTEM_CALL(GetSecurityDescriptorOwner, FALSE, descriptor.data(), &sid, &defaulted) ||
       sid == nullptr) {
     return false;
   }
   owner->name = AccountName(sid);
-  owner->otherUser = !IsOwnAccount(sid) && !IsWellKnownSid(sid, WinBuiltinAdministratorsSid) &&
-                     !IsWellKnownSid(sid, WinLocalSystemSid);
+  owner->otherUser = !IsTrustedOwner(ClassifyOwner(sid));
   const DWORD attributes = GetFileAttributesA(path);
   owner->isDirectory =
       attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -132,8 +124,8 @@ ProgramFolderWriters QueryProgramFolderWriters() {
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
   PACL list = nullptr;
-  if (descriptor.empty() ||
-      !GetSecurityDescriptorDacl(descriptor.data(), &present, &list, &defaulted)) {
+  if (descriptor.empty() || !SYSTEM_CALL(GetSecurityDescriptorDacl, FALSE, descriptor.data(),
+                                         &present, &list, &defaulted)) {
     return ProgramFolderWriters::kCannotTell;
   }
   // No access list at all lets everybody do everything.
@@ -141,7 +133,7 @@ ProgramFolderWriters QueryProgramFolderWriters() {
   constexpr ACCESS_MASK kAddFile = FILE_ADD_FILE | GENERIC_WRITE | GENERIC_ALL;
   for (DWORD index = 0; index < list->AceCount; ++index) {
     void* entry = nullptr;
-    if (!GetAce(list, index, &entry)) return ProgramFolderWriters::kCannotTell;
+    if (!SYSTEM_CALL(GetAce, FALSE, list, index, &entry)) return ProgramFolderWriters::kCannotTell;
     const ACE_HEADER* header = static_cast<const ACE_HEADER*>(entry);
     if (header->AceFlags & INHERIT_ONLY_ACE) continue;
     if (header->AceType != ACCESS_ALLOWED_ACE_TYPE && header->AceType != ACCESS_DENIED_ACE_TYPE) {
@@ -162,8 +154,9 @@ ProgramFolderWriters QueryProgramFolderWriters() {
 std::vector<SerialPortEntry> ListRegisteredSerialPorts() {
   std::vector<SerialPortEntry> ports;
   HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
-      ERROR_SUCCESS) {
+  if (SYSTEM_CALL(RegOpenKeyExA, static_cast<LONG>(ERROR_PROC_NOT_FOUND), HKEY_LOCAL_MACHINE,
+                  "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0ul, static_cast<REGSAM>(KEY_READ),
+                  &key) != ERROR_SUCCESS) {
     return ports;
   }
   for (DWORD index = 0;; ++index) {
@@ -174,14 +167,15 @@ std::vector<SerialPortEntry> ListRegisteredSerialPorts() {
     DWORD dataLength = sizeof(data) - 1;
     DWORD type = 0;
     const LONG result =
-        RegEnumValueA(key, index, device, &deviceLength, nullptr, &type, data, &dataLength);
+        SYSTEM_CALL(RegEnumValueA, static_cast<LONG>(ERROR_PROC_NOT_FOUND), key, index, device,
+                    &deviceLength, static_cast<DWORD*>(nullptr), &type, data, &dataLength);
     if (result == ERROR_NO_MORE_ITEMS) break;
     if (result != ERROR_SUCCESS || type != REG_SZ) continue;
     data[dataLength] = '\0';
     const std::string name(reinterpret_cast<const char*>(data));
     if (!name.empty()) ports.push_back({name, std::string("listed by Windows as ") + device});
   }
-  RegCloseKey(key);
+  SYSTEM_CALL(RegCloseKey, static_cast<LONG>(ERROR_PROC_NOT_FOUND), key);
   SortByPortNumber(&ports);
   return ports;
 }

@@ -54,6 +54,13 @@ WindowHandle ForegroundWindow();
 int32_t ShowPlatformMessageBox(WindowHandle owner, const char* text, const char* title,
                                uint32_t style);
 
+// Like ShowPlatformMessageBox, for a title and a text in UTF-8 (paths and
+// names with every letter): MessageBoxW on Windows, where
+// ShowPlatformMessageBox passes the bytes on in the ANSI code page; the
+// same as ShowPlatformMessageBox elsewhere.
+int32_t ShowPlatformUtf8MessageBox(WindowHandle owner, const char* text, const char* title,
+                                   uint32_t style);
+
 // Prepares the window system for message boxes at program start: common
 // controls and COM on Windows. Failures are ignored.
 void StartWindowSystem();

@@ -314,6 +314,12 @@ int32_t ShowPlatformMessageBox(WindowHandle /*owner*/, const char* text, const c
   return 0;
 }
 
+// GTK takes UTF-8, and so does standard error's reader.
+int32_t ShowPlatformUtf8MessageBox(WindowHandle owner, const char* text, const char* title,
+                                   uint32_t style) {
+  return ShowPlatformMessageBox(owner, text, title, style);
+}
+
 // Nothing to prepare: GTK is started when the first box is shown.
 void StartWindowSystem() {}
 

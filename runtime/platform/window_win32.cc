@@ -5,7 +5,10 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <string>
+
 #include "runtime/platform/system_library_win32.h"
+#include "runtime/platform/wide_text_win32.h"
 
 namespace runtime::platform {
 namespace {
@@ -28,60 +31,70 @@ void EnumerateTopLevelWindows(WindowVisitor visit) {
   // enumeration gets its visitor back afterwards.
   WindowVisitor outer = current_visitor;
   current_visitor = visit;
-  EnumWindows(VisitWindow, 1);
+  SYSTEM_CALL(EnumWindows, FALSE, VisitWindow, static_cast<LPARAM>(1));
   current_visitor = outer;
 }
 
 uint32_t WindowThreadId(WindowHandle window) {
-  return GetWindowThreadProcessId(AsHwnd(window), nullptr);
+  return SYSTEM_CALL(GetWindowThreadProcessId, 0ul, AsHwnd(window), static_cast<DWORD*>(nullptr));
 }
 
 uint32_t WindowProcessId(WindowHandle window) {
   DWORD process = 0;
-  GetWindowThreadProcessId(AsHwnd(window), &process);
+  SYSTEM_CALL(GetWindowThreadProcessId, 0ul, AsHwnd(window), &process);
   return process;
 }
 
 uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
 
-bool IsVisibleWindow(WindowHandle window) { return IsWindowVisible(AsHwnd(window)) != FALSE; }
+bool IsVisibleWindow(WindowHandle window) {
+  return SYSTEM_CALL(IsWindowVisible, FALSE, AsHwnd(window)) != FALSE;
+}
 
-bool IsEnabledWindow(WindowHandle window) { return IsWindowEnabled(AsHwnd(window)) != FALSE; }
+bool IsEnabledWindow(WindowHandle window) {
+  return SYSTEM_CALL(IsWindowEnabled, FALSE, AsHwnd(window)) != FALSE;
+}
 
 void EnableTopLevelWindow(WindowHandle window, bool enable) {
-  EnableWindow(AsHwnd(window), enable ? TRUE : FALSE);
+  SYSTEM_CALL(EnableWindow, FALSE, AsHwnd(window), enable ? TRUE : FALSE);
 }
 
 bool IsTopmostWindow(WindowHandle window) {
-  return (GetWindowLongA(AsHwnd(window), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+  return (SYSTEM_CALL(GetWindowLongA, 0l, AsHwnd(window), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
 }
 
 void SetWindowTopmost(WindowHandle window, bool topmost) {
-  SetWindowPos(AsHwnd(window), topmost ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
-               SWP_NOMOVE | SWP_NOSIZE);
+  SYSTEM_CALL(SetWindowPos, FALSE, AsHwnd(window), topmost ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0,
+              0, static_cast<UINT>(SWP_NOMOVE | SWP_NOSIZE));
 }
 
-WindowHandle ForegroundWindow() { return GetForegroundWindow(); }
+WindowHandle ForegroundWindow() { return SYSTEM_CALL(GetForegroundWindow, HWND{nullptr}); }
 
 int32_t ShowPlatformMessageBox(WindowHandle owner, const char* text, const char* title,
                                uint32_t style) {
-  return MessageBoxA(AsHwnd(owner), text, title, style);
+  // The box's controls are the manifest's common controls, whatever lies
+  // beside the program.
+  OwnManifestScope manifest;
+  return SYSTEM_CALL(MessageBoxA, 0, AsHwnd(owner), text, title, static_cast<UINT>(style));
+}
+
+int32_t ShowPlatformUtf8MessageBox(WindowHandle owner, const char* text, const char* title,
+                                   uint32_t style) {
+  OwnManifestScope manifest;
+  const std::wstring wide_text = WideFromUtf8(text);
+  const std::wstring wide_title = WideFromUtf8(title);
+  return SYSTEM_CALL(MessageBoxW, 0, AsHwnd(owner), wide_text.c_str(), wide_title.c_str(),
+                     static_cast<UINT>(style));
 }
 
 void StartWindowSystem() {
-  // COMCTL32 is not imported: it would load before main, and with it the
-  // UXTHEME it needs, which is no DLL that Windows always takes from the
-  // system folder. The system folder's UXTHEME goes first, so that the
-  // common controls find it loaded; COMCTL32 itself is named bare, so that
-  // the manifest's side-by-side assembly (version 6) answers for it.
+  // COMCTL32 is not imported: it would load before main, by a search that
+  // begins in the program's folder, with the UXTHEME it needs. The system
+  // folder's UXTHEME goes first, so that the common controls find it
+  // loaded; COMCTL32 itself comes through the table, under the program's
+  // own manifest (version 6).
   LoadSystemLibrary(L"uxtheme.dll");
-  HMODULE controls_library = LoadLibraryW(L"comctl32.dll");
-  using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-  InitFunction init_common_controls = nullptr;
-  if (controls_library != nullptr) {
-    init_common_controls = reinterpret_cast<InitFunction>(
-        reinterpret_cast<void*>(GetProcAddress(controls_library, "InitCommonControlsEx")));
-  }
+  OwnManifestScope manifest;
   INITCOMMONCONTROLSEX controls;
   controls.dwSize = 8;
   controls.dwICC = ICC_TAB_CLASSES | ICC_HOTKEY_CLASS | ICC_DATE_CLASSES | ICC_USEREX_CLASSES |
@@ -89,8 +102,8 @@ void StartWindowSystem() {
   static_assert(ICC_TAB_CLASSES + ICC_HOTKEY_CLASS + ICC_DATE_CLASSES + ICC_USEREX_CLASSES +
                     ICC_INTERNET_CLASSES ==
                 0xB48);
-  if (init_common_controls != nullptr) init_common_controls(&controls);
-  CoInitialize(nullptr);
+  SYSTEM_CALL(InitCommonControlsEx, FALSE, &controls);
+  SYSTEM_CALL(CoInitialize, static_cast<HRESULT>(E_FAIL), nullptr);
 }
 
 }  // namespace runtime::platform

@@ -77,7 +77,7 @@ class MessageBoxAnswerer {
   // Returns the window that owns `box`, or nullptr.
   static WindowHandle OwnerOf(WindowHandle box);
 
-  // Reads the message that `box` shows into `text`. False where the
+  // Reads the message that `box` shows into `text`, in UTF-8. False where the
   // platform's box cannot be read back (a GTK label is not on the X server).
   static bool ReadText(WindowHandle box, std::string* text);
 

@@ -128,10 +128,16 @@ BOOL CALLBACK CollectStaticText(HWND child, LPARAM collected) {
   char class_name[16];
   if (GetClassNameA(child, class_name, sizeof(class_name)) > 0 &&
       lstrcmpiA(class_name, "Static") == 0) {
-    char buffer[1024];
-    const int length = GetWindowTextA(child, buffer, sizeof(buffer));
-    if (length > 0) {
-      reinterpret_cast<std::string*>(collected)->append(buffer, static_cast<std::size_t>(length));
+    // Read wide and given as UTF-8: a box may show letters that the ANSI
+    // code page lacks.
+    wchar_t buffer[1024];
+    const int length = GetWindowTextW(child, buffer, sizeof(buffer) / sizeof(buffer[0]));
+    char utf8[4096];
+    const int size = length > 0 ? WideCharToMultiByte(CP_UTF8, 0, buffer, length, utf8,
+                                                      sizeof(utf8), nullptr, nullptr)
+                                : 0;
+    if (size > 0) {
+      reinterpret_cast<std::string*>(collected)->append(utf8, static_cast<std::size_t>(size));
     }
   }
   return TRUE;
