@@ -2,6 +2,7 @@
 
 #include "station/check.h"
 #include "station/version.h"
+#include "station/visible_text.h"
 
 namespace station {
 

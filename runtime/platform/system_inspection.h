@@ -77,7 +77,10 @@ enum class AppendAccess {
   kRefused,    // it exists but refused; the reason is in the system code
 };
 
-// Opens the existing file `path` for appending, sharing it as the event log
+// Tells whether the existing file `path` could be opened for appending as
+// the event log opens it (reading and writing). POSIX asks the system
+// without opening it, since an open of whatever the name was swapped for
+// meanwhile may act on it; Windows opens it, sharing it as the event log
 // does, and closes it again without writing. The system code of a refusal
 // goes to `systemCode` when it is given.
 AppendAccess ProbeAppend(const char* path, int32_t* systemCode);

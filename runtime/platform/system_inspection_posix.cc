@@ -183,13 +183,13 @@ AppendAccess ProbeAppend(const char* path, int32_t* systemCode) {
     if (systemCode != nullptr) *systemCode = EINVAL;
     return AppendAccess::kRefused;
   }
-  // Reading and writing, as the event log is opened.
-  const int fd = open(path, O_RDWR | O_APPEND | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  // Reading and writing, as the event log is opened; asked of the system
+  // without opening, as an open of whatever the name was swapped for
+  // meanwhile may act on it (a device).
+  if (faccessat(AT_FDCWD, path, R_OK | W_OK, AT_EACCESS) != 0) {
     if (systemCode != nullptr) *systemCode = errno;
     return AppendAccess::kRefused;
   }
-  close(fd);
   return AppendAccess::kAllowed;
 }
 
