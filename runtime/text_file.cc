@@ -179,19 +179,41 @@ PathKind QueryPathKind(const Text& path) {
   return PathKind::kFile;
 }
 
+EntryFacts InspectEntry(FolderHandle folder, const Text& name, int32_t options) {
+  return platform::InspectEntryIn(folder, name.c_str(), LinkRuleOf(options));
+}
+
 LinkTrust QueryLinkTrust(const Text& path) { return platform::QueryLinkTrust(path.c_str()); }
 
 ObjectValue CreateTextFile(ObjectValue number, const Text& path, int32_t options) {
   const OpenRequest first{platform::kGenericRead | platform::kGenericWrite,
-                          platform::kFileShareRead, FileDisposition::kCreateAlways,
-                          platform::kFileAttributeNormal, LinkRuleOf(options),
+                          platform::kFileShareRead,
+                          FileDisposition::kCreateAlways,
+                          platform::kFileAttributeNormal,
+                          LinkRuleOf(options),
                           OneNameOf(options)};
   // An existing file that refuses to be replaced (hidden, or not readable)
   // may still be emptied for writing.
-  const OpenRequest second{platform::kGenericWrite, platform::kFileShareRead,
-                           FileDisposition::kTruncateExisting, 0, LinkRuleOf(options),
-                           OneNameOf(options)};
+  const OpenRequest second{
+      platform::kGenericWrite, platform::kFileShareRead, FileDisposition::kTruncateExisting, 0,
+      LinkRuleOf(options),     OneNameOf(options)};
   return OpenTextFile(number, 0, path, first, &second, true, false);
+}
+
+ObjectValue CreateTextFile(ObjectValue number, FolderHandle folder, const Text& name,
+                           int32_t options) {
+  // A folder is never 0 here: that would take the name as a path.
+  if (folder == 0) return 0;
+  const OpenRequest first{platform::kGenericRead | platform::kGenericWrite,
+                          platform::kFileShareRead,
+                          FileDisposition::kCreateAlways,
+                          platform::kFileAttributeNormal,
+                          LinkRuleOf(options),
+                          OneNameOf(options)};
+  const OpenRequest second{
+      platform::kGenericWrite, platform::kFileShareRead, FileDisposition::kTruncateExisting, 0,
+      LinkRuleOf(options),     OneNameOf(options)};
+  return OpenTextFile(number, folder, name, first, &second, true, false);
 }
 
 ObjectValue CreateNewTextFile(ObjectValue number, const Text& path) {
@@ -221,8 +243,11 @@ ObjectValue OpenForUpdate(ObjectValue number, FolderHandle folder, const Text& p
   // move to the end below still places the first read there.
   const uint32_t access = append ? platform::kGenericRead | platform::kFileAppendData
                                  : platform::kGenericRead | platform::kGenericWrite;
-  const OpenRequest request{access, share, FileDisposition::kOpenAlways,
-                            platform::kFileAttributeNormal, LinkRuleOf(options),
+  const OpenRequest request{access,
+                            share,
+                            FileDisposition::kOpenAlways,
+                            platform::kFileAttributeNormal,
+                            LinkRuleOf(options),
                             OneNameOf(options)};
   return OpenTextFile(number, folder, path, request, nullptr, (options & OPTION_NO_BUFFER) == 0,
                       append);
@@ -237,8 +262,11 @@ ObjectValue OpenForReading(ObjectValue number, FolderHandle folder, const Text& 
   uint32_t share = 0;
   if (options & OPTION_SHARE_READ) share |= platform::kFileShareRead;
   if (options & OPTION_SHARE_WRITE) share |= platform::kFileShareWrite;
-  const OpenRequest request{platform::kGenericRead, share, FileDisposition::kOpenExisting,
-                            platform::kFileAttributeNormal, LinkRuleOf(options),
+  const OpenRequest request{platform::kGenericRead,
+                            share,
+                            FileDisposition::kOpenExisting,
+                            platform::kFileAttributeNormal,
+                            LinkRuleOf(options),
                             OneNameOf(options)};
   return OpenTextFile(number, folder, path, request, nullptr, (options & OPTION_NO_BUFFER) == 0,
                       false);
@@ -266,8 +294,8 @@ Text ReadLine(ObjectValue value, int32_t maxLength) {
   std::string line;
   line.reserve(FILE_BUFFER_SIZE);
   uint8_t byte;
-  while (static_cast<int64_t>(line.size()) < maxLength && ReadByte(file, &byte) == 1 &&
-         byte != 0 && byte != '\n') {
+  while (static_cast<int64_t>(line.size()) < maxLength && ReadByte(file, &byte) == 1 && byte != 0 &&
+         byte != '\n') {
     if (byte == '\r') {
       // CR LF is one line end; after a lone CR the next line starts with
       // whatever followed it.
@@ -291,6 +319,32 @@ int32_t ReadBytes(ObjectValue value, void* destination, int32_t count) {
     total += got;
   }
   return total;
+}
+
+int32_t AppendLine(ObjectValue value, const Text& text) {
+  TextFile* file = FindFile(value);
+  if (file == nullptr) return 0;
+  if (file->buffer != nullptr && file->mode == WRITE_MODE &&
+      FlushFileBuffer(file) != file->bufferSize - file->available) {
+    return 0;
+  }
+  // What the file ends with now: a line cut short earlier (a power cut in
+  // the middle of a write) must not have this line glued to it.
+  std::string bytes;
+  const int64_t size = platform::QueryOpenFileSize(file->handle);
+  if (size > 0) {
+    char last = '\n';
+    platform::MoveFilePosition(file->handle, -1, platform::SeekOrigin::kEnd);
+    if (platform::ReadFromFile(file->handle, &last, 1) == 1 && last != '\n') bytes = "\r\n";
+  }
+  if (file->buffer != nullptr) {
+    file->mode = READ_MODE;
+    file->available = 0;
+  }
+  bytes.append(text.view());
+  bytes.append("\r\n");
+  const auto count = static_cast<int32_t>(bytes.size());
+  return platform::AppendWhole(file->handle, bytes.data(), count) == count ? 1 : 0;
 }
 
 int32_t WriteLine(ObjectValue value, const Text& text) {

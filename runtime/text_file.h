@@ -57,6 +57,7 @@ void StartFiles();
 // Closes every open file, writing out buffered bytes first. Runs at stop.
 void CloseAllFiles();
 
+// To go: only tests call it.
 // Creates the directory `path` after removing trailing blanks, '\' and '/'.
 // Only the last component is created, and the whole path is used however
 // long it is. Returns non-zero when it was created, 0 when it existed
@@ -94,6 +95,7 @@ int32_t MoveFileWithoutReplacing(FolderHandle folder, const Text& from, const Te
 // Removes the file `name` in `folder`. Returns non-zero when it was removed.
 int32_t RemoveFile(FolderHandle folder, const Text& name);
 
+// To go once the station reaches its files only through held folders.
 // Returns the size in bytes of the file at `path`, -2 for a directory (or an
 // existing drive such as "C:" where paths have drive letters) and -1 when
 // there is nothing there or the path is empty. Trailing '\' and '/' are
@@ -108,6 +110,7 @@ enum class PathKind {
   kDevice,     // anything else: a device, a FIFO, a socket
 };
 
+// To go once the station reaches its files only through held folders.
 // Returns what is at `path`; a symbolic link counts as what it points to.
 PathKind QueryPathKind(const Text& path);
 
@@ -115,14 +118,26 @@ PathKind QueryPathKind(const Text& path);
 // point on Windows) counts as kDevice, neither a file nor a folder.
 PathKind QueryEntryKind(FolderHandle folder, const Text& name);
 
+using platform::EntryFacts;
+using platform::EntryKind;
+
+// Tells what an open of the entry `name` of `folder` with `options`
+// (OPTION_NO_LINK, OPTION_TRUSTED_LINK, or neither for any link) would meet
+// there, without opening, creating or changing anything (see
+// platform::InspectEntryIn). The opens of this file layer accept only
+// kFile, and kMissing where they create.
+EntryFacts InspectEntry(FolderHandle folder, const Text& name, int32_t options);
+
 using platform::CurrentFolderLength;
 using platform::LinkTrust;
 using platform::LongestFullPath;
 
+// To go once the station reaches its files only through held folders.
 // Tells whether the last component of `path` is a link, and whether it is
 // one of this user or root (see platform::QueryLinkTrust).
 LinkTrust QueryLinkTrust(const Text& path);
 
+// To go once the station reaches its files only through held folders.
 // Creates the file at `path`, or empties an existing one, for reading and
 // writing; others may read it meanwhile. `options`: OPTION_NO_LINK or
 // OPTION_TRUSTED_LINK. Returns the platform handle under a number, the new
@@ -130,6 +145,11 @@ LinkTrust QueryLinkTrust(const Text& path);
 // first, whatever the outcome.
 ObjectValue CreateTextFile(ObjectValue number, const Text& path, int32_t options = 0);
 
+// CreateTextFile for the entry `name` of the held `folder`.
+ObjectValue CreateTextFile(ObjectValue number, FolderHandle folder, const Text& name,
+                           int32_t options);
+
+// To go once the station reaches its files only through held folders.
 // Creates a new file at `path` for reading and writing; others may read it
 // meanwhile. Fails when anything has the name already, and never follows a
 // symbolic link there, so a link planted under the name cannot redirect
@@ -139,6 +159,7 @@ ObjectValue CreateNewTextFile(ObjectValue number, const Text& path);
 // CreateNewTextFile for the entry `name` of the held `folder`.
 ObjectValue CreateNewTextFile(ObjectValue number, FolderHandle folder, const Text& name);
 
+// To go once the station reaches its files only through held folders.
 // Opens the file at `path` for reading and writing at offset 0, creating it
 // empty when missing. `options`: OPTION_SHARE_READ lets others read it
 // meanwhile, OPTION_SHARE_WRITE also write it, neither keeps everyone out;
@@ -152,6 +173,7 @@ ObjectValue OpenForUpdate(ObjectValue number, const Text& path,
 ObjectValue OpenForUpdate(ObjectValue number, FolderHandle folder, const Text& name,
                           int32_t options);
 
+// To go once the station reaches its files only through held folders.
 // Opens the existing file at `path` for reading. `options`: OPTION_SHARE_READ
 // lets others read it meanwhile (otherwise nobody may open it),
 // OPTION_SHARE_WRITE also write it, OPTION_NO_BUFFER, and OPTION_NO_LINK or
@@ -189,6 +211,15 @@ int32_t ReadBytes(ObjectValue value, void* destination, int32_t count);
 // Writes the bytes of `text` and CR LF. Returns the bytes accepted (the
 // text's length plus 2), 0 when no file is open under `value`.
 int32_t WriteLine(ObjectValue value, const Text& text);
+
+// Appends the bytes of `text` and CR LF at the end of the file under `value`
+// as one piece, after writing out its buffered bytes: returns non-zero when
+// the whole line landed; when only part of it could (a full disk, a file
+// size limit), the file is cut back to where the line began and 0 is
+// returned. A line is always begun on a line of its own: where the file
+// ends without a line end (a line cut short by a power cut, say), CR LF is
+// put before it. The file must be open for appending (OPTION_APPEND).
+int32_t AppendLine(ObjectValue value, const Text& text);
 
 // Writes out the buffered bytes of the file under `value`, then has the
 // platform put everything written to it on the disk. Returns non-zero when

@@ -1,54 +1,19 @@
 #ifndef WEIGH_RUNTIME_PLATFORM_FILE_H_
 #define WEIGH_RUNTIME_PLATFORM_FILE_H_
 
-// Files, directories and paths, one platform call each. Paths are 8-bit
-// texts; relative paths resolve against the current directory.
+// Files and folders. Every file of a weighing is reached as an entry of a
+// held folder (FolderHandle): a name given with a folder is one entry of it,
+// never a path, so no name can lead out of the folder. Links on the way are
+// followed one at a time, each under the owner rule of LinkRule. Only a
+// regular file is ever opened as a file. Path-based functions remain for
+// the tools and for callers that have not moved to held folders yet; they
+// are marked where they are to go.
 //
-// Windows backend: CreateFileA, ReadFile, WriteFile, SetFilePointer,
-// FlushFileBuffers, CloseHandle, CreateDirectoryA, FindFirstFileA/FindClose,
-// GetFileAttributesA, GetFileInformationByHandle and GetDriveTypeA with the
-// values given here.
-//
-// POSIX backend: the same observable behaviour.
-// - Every '\' in a path is a separator, so "raspuns\cant.txt" is the file
-//   cant.txt in the directory raspuns.
-// - Dispositions: kOpenExisting opens without O_CREAT, kOpenAlways adds
-//   O_CREAT, kCreateAlways adds O_CREAT and empties the file,
-//   kTruncateExisting empties the file without O_CREAT, kCreateNew is
-//   O_CREAT | O_EXCL | O_NOFOLLOW: it fails on anything already there, a
-//   symbolic link (dangling or not) included, and so never writes through
-//   a link that someone planted under the name. Files are created
-//   with mode 0666 under the umask. Emptying happens only after the share
-//   check passed, as Windows refuses a conflicting open without touching
-//   the file.
-// - Only regular files and character devices open; directories, FIFOs and
-//   sockets are refused. Neither the open nor a read or write ever waits:
-//   a device (a terminal, say) stays non-blocking, so a read with nothing
-//   there ends like the end of a file and a write it cannot take fails.
-// - Access: kGenericRead gives a readable descriptor, kGenericWrite a
-//   writable one; kFileAppendData without kGenericWrite a writable
-//   descriptor with O_APPEND, so every write lands at the end of the file
-//   as it is at that moment.
-// - Share modes, which the kernel does not enforce, are emulated for regular
-//   files among the opens made through this backend, in this and in other
-//   processes, with
-//   open-file-description locks (F_OFD_SETLK / F_OFD_GETLK) on four marker
-//   regions at offsets far beyond any real content, one 2^24-byte region
-//   each from 0x7FFFFFFF00000000: "has read access", "has write access",
-//   "does not share read", "does not share write". An open first places a
-//   1-byte marker at a random offset in every region that describes it
-//   (a read lock when the descriptor is readable, else a write lock), then
-//   looks for markers of other opens in the regions that conflict with it:
-//   reading needs nobody in "does not share read", writing nobody in "does
-//   not share write", not sharing read nobody in "has read access", not
-//   sharing write nobody in "has write access". Marking before looking
-//   means that of two racing conflicting opens at least one sees the other;
-//   an open that sees a conflict drops its markers, waits 1 to 5 ms at
-//   random and tries again, and fails after a few tries. The markers go
-//   away with the last descriptor of the open, also when a process dies.
-//   Locks that are not 1-byte markers inside a region belong to someone
-//   else and never make an open fail; where such a lock keeps a marker out
-//   or hides one, opens are let through rather than refused.
+// Share modes follow Windows' rule on both platforms: a second open is
+// refused when it wants an access that an open already there does not
+// share, or does not share an access that one already there has (POSIX
+// emulates this among the opens made through this layer, in every process).
+// Files are created with mode 0666 under the umask on POSIX.
 
 #include <cstdint>
 
@@ -87,20 +52,44 @@ enum class SeekOrigin : uint32_t {
   kEnd = 2,
 };
 
-// Which symbolic links an open goes through at the path's last component.
-// POSIX: kNever opens with O_NOFOLLOW, so a link there makes the open fail;
-// kTrusted follows a link only when it belongs to the user this process
-// runs as or to root (the rule the kernel's protected_symlinks applies in
-// sticky folders), by the target text read from that very link, so that a
-// link swapped in meanwhile is never followed; a chain of links is followed
-// link by link under the same rule. Windows: kNever opens with
-// FILE_FLAG_OPEN_REPARSE_POINT and refuses a handle that is a reparse point
-// (a symbolic link, a junction); kTrusted follows as kAny does, as Windows
-// keeps no such rule for links.
+// Which links an open or an inspection goes through to reach a file entry.
+// A link is followed hop by hop: its target is taken from the very link
+// whose owner was checked, and every link met in the target (a folder on the
+// way or the last name) is judged by the same rule, up to 40 hops in all;
+// more hops, or a link that leads back to itself, end in a refusal.
+// Trusted owners: POSIX the user this process runs as and root (the rule
+// the kernel's protected_symlinks applies in sticky folders); Windows keeps
+// no owner rule for links to files, so kTrusted follows as kAny does there.
 enum class LinkRule {
   kAny,      // follow every link
   kNever,    // follow none
-  kTrusted,  // follow only links of this user or root
+  kTrusted,  // follow only links of trusted owners
+};
+
+// What an entry of a held folder is, as an open of it would find it.
+enum class EntryKind {
+  kMissing,          // nothing there; a create would make a regular file
+  kFile,             // a regular file
+  kFolder,           // a folder
+  kTrustedLink,      // under LinkRule::kNever: a link of a trusted owner
+  kUntrustedLink,    // a link of another user, at the entry or on the way
+  kCharacterDevice,  // a character device (a terminal, /dev/null, NUL)
+  kFifo,             // a named pipe
+  kOther,            // anything else: a socket, a block device
+  kUnreachable,      // the way is broken: a loop, too many links, a folder
+                     // on the way missing or refused, a name that is no
+                     // single entry
+};
+
+// What InspectEntryIn found.
+struct EntryFacts {
+  EntryKind kind = EntryKind::kUnreachable;
+  // At least one trusted link was followed to reach it.
+  bool through_link = false;
+  // A regular file's size in bytes and its number of names (hard links);
+  // -1 and 0 for anything else.
+  int64_t size = -1;
+  uint32_t links = 0;
 };
 
 // What a link at a path's last component is to this process.
@@ -130,15 +119,11 @@ enum class FolderOutcome {
 // Drive types below this value mean that no such drive or root exists.
 constexpr uint32_t kFirstExistingDriveType = 2;
 
-// Opens or creates the file at `path` with `access` (kGeneric* and
-// kFileAppendData bits), `share` (kFileShare* bits), `disposition` and
-// `attributes` for a new file, going through a link at the path's last
-// component as `links` allows. Returns 0 when the platform refuses: a
-// missing file or directory, access denied, a sharing conflict, a
-// directory, a link that `links` does not allow.
-// With `one_name` a file that has more than one name (a hard link: st_nlink,
-// nNumberOfLinks) is refused before anything is read, written or emptied:
-// another name may be someone else's way to a file this user must not touch.
+// To go once the station reaches its files only through held folders.
+// OpenFileIn for the last component of `path`, in the folder that the rest
+// of `path` names as the system resolves it ('\' separates components on
+// POSIX too; relative paths start at the current folder). `attributes` are
+// given to a new file on Windows.
 FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
                           FileDisposition disposition, uint32_t attributes,
                           LinkRule links = LinkRule::kAny, bool one_name = false);
@@ -169,21 +154,47 @@ void ReleaseFolder(FolderHandle folder);
 // journals names and MoveWithoutReplacingIn writes through.
 bool FlushFolder(FolderHandle folder);
 
-// OpenFileHandle for the entry `name` of the held `folder`.
+// Opens or creates the entry `name` of the held `folder` with `access`
+// (kGeneric* and kFileAppendData bits), `share` (kFileShare* bits) and
+// `disposition`, following links on the way as `links` allows (kCreateNew
+// follows none: anything already under the name, a dangling link included,
+// makes it fail). Only a regular file opens: a folder, a device, a FIFO, a
+// socket or a link that `links` does not allow is refused before anything is
+// opened, and what the open then reaches is checked to be that very regular
+// file before anything is read, written or emptied. `name` must be one entry:
+// a name with '/' ('\' too on Windows), "." or ".." is refused and nothing
+// is made. With `one_name` a file that has more than one name (a hard link)
+// is refused too: another name may be someone else's way to a file this user
+// must not touch. Returns 0 on any refusal, on a sharing conflict, a missing
+// file that `disposition` does not create, or denied access.
 FileHandle OpenFileIn(FolderHandle folder, const char* name, uint32_t access, uint32_t share,
                       FileDisposition disposition, uint32_t attributes, LinkRule links,
                       bool one_name);
 
+// Tells what the entry `name` of `folder` is without opening, creating or
+// changing anything: what OpenFileIn with the same `links` would meet there,
+// following trusted links hop by hop as it does. A link that `links` does not
+// follow is reported as such (kTrustedLink or kUntrustedLink), never as what
+// it leads to. Another process may change the entry right after; OpenFileIn
+// checks again for itself.
+EntryFacts InspectEntryIn(FolderHandle folder, const char* name, LinkRule links);
+
 // What is the entry `name` of `folder`, a link not followed: exactly one of
-// kFileAttributeDirectory, kFileAttributeNormal (a file) and
+// kFileAttributeDirectory, kFileAttributeNormal (a regular file) and
 // kFileAttributeDevice (anything else, a link or reparse point included), or
-// kInvalidFileAttributes when there is nothing.
+// kInvalidFileAttributes when there is nothing or the name is no single
+// entry.
 uint32_t QueryEntryAttributesIn(FolderHandle folder, const char* name);
 
-// MoveWithoutReplacing for two entries of the held `folder`. POSIX:
-// linkat(), then unlinkat() of `from`; where the file system refuses hard
-// links, renameat2() with RENAME_NOREPLACE, and where that is refused too,
-// the exclusive create and copy. Then the folder is flushed once.
+// Gives the closed regular file `from` in the held `folder` the name `to`
+// there, but only while nothing has that name: an existing `to` is never
+// replaced, and a reader of `to` never sees it empty or half written, also
+// on file systems without hard links. Neither name is followed as a link.
+// Returns true when the file was moved, after the folder's entries were
+// flushed to the disk (a failed folder flush still returns true: the move
+// happened); false when `to` exists or the platform refused, with `from`
+// left as it was. Flush the file's content before the move, or a power cut
+// may leave `to` present but empty.
 bool MoveWithoutReplacingIn(FolderHandle folder, const char* from, const char* to);
 
 // Removes the entry `name` (not a folder) of `folder`. True when removed.
@@ -201,6 +212,14 @@ int32_t ReadFromFile(FileHandle file, void* destination, int32_t count);
 // error such as a full disk. A count of 0 writes nothing.
 int32_t WriteToFile(FileHandle file, const void* bytes, int32_t count);
 
+// Appends `count` bytes at the end of the file in one piece: returns `count`
+// when all of them landed, and otherwise cuts the file back to where they
+// began, so that no part of them stays, and returns 0. `file` must be open
+// for appending and reading. The cut is left out where another append came
+// after these bytes (its line stays), and on Windows where the handle may
+// only append; a reader then finds the partial bytes without a line end.
+int32_t AppendWhole(FileHandle file, const void* bytes, int32_t count);
+
 // Moves the file position by `distance` bytes from `origin`. A move before
 // the start of the file fails and leaves the position where it was.
 void MoveFilePosition(FileHandle file, int32_t distance, SeekOrigin origin);
@@ -214,6 +233,7 @@ bool FlushFileToDisk(FileHandle file);
 // Closes the file; its share restrictions end with it.
 void CloseFileHandle(FileHandle file);
 
+// To go: only tests call it.
 // Creates the directory `path` (only its last component). Returns true when
 // it was created; false when it exists already, its parent is missing, the
 // name is not valid or access is denied. POSIX: the directory it was created
@@ -228,16 +248,19 @@ struct FoundEntry {
   uint64_t size;
 };
 
+// To go once the station reaches its files only through held folders.
 // Looks for the file or directory `path` (FindFirstFileA, then FindClose).
 // Returns true and fills `found` when something is there.
 bool FindFirstEntry(const char* path, FoundEntry* found);
 
+// To go once the station reaches its files only through held folders.
 // Returns the attributes of `path` (kFileAttributeDirectory set for a
 // directory; on POSIX kFileAttributeDevice for anything that is neither a
 // regular file nor a directory), or kInvalidFileAttributes when it cannot
 // be had.
 uint32_t QueryPathAttributes(const char* path);
 
+// To go once the station reaches its files only through held folders.
 // Tells whether the last component of `path` is a link, and whose. POSIX:
 // a symbolic link, trusted when it belongs to the user this process runs
 // as or to root. Windows: any reparse point (a symbolic link, a junction)
@@ -248,6 +271,7 @@ LinkTrust QueryLinkTrust(const char* path);
 // kFirstExistingDriveType mean that there is no such drive or root.
 uint32_t QueryDriveType(const char* path);
 
+// To go: only tests call it.
 // Gives the file `from` the name `to`, but only while nothing has that
 // name: an existing `to` is never replaced, and a reader never sees `to`
 // half written. Returns true when the file was moved; false when `to`
@@ -267,6 +291,7 @@ uint32_t QueryDriveType(const char* path);
 // or a power cut may leave `to` present but empty.
 bool MoveWithoutReplacing(const char* from, const char* to);
 
+// To go: only tests call it.
 // Removes the file `path`. Returns true when it was removed.
 bool RemoveFileAt(const char* path);
 

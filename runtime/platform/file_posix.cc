@@ -1,8 +1,52 @@
-#include "runtime/platform/file.h"
-
+// The POSIX file backend.
+//
+// - Every '\' in a path is a separator, so "raspuns\cant.txt" is the file
+//   cant.txt in the directory raspuns.
+// - Dispositions: kOpenExisting opens without O_CREAT, kOpenAlways creates
+//   when missing, kCreateAlways creates or empties, kTruncateExisting empties
+//   without creating, kCreateNew creates and fails on anything already there.
+//   A missing entry is always created with O_CREAT | O_EXCL | O_NOFOLLOW at
+//   the very name that was found missing, so a link or file put there
+//   meanwhile is never written through; an existing one is opened with
+//   O_NOFOLLOW. Emptying happens only after the share check passed, as
+//   Windows refuses a conflicting open without touching the file.
+// - An entry is judged with fstatat() without following before any open: a
+//   device or FIFO opened even for a moment may act (a tape rewinds, a modem
+//   hangs up, a FIFO's writer sees a reader). The open itself is
+//   O_NONBLOCK | O_NOCTTY, and fstat() of the descriptor must then show a
+//   regular file with the device and inode that were judged. O_NONBLOCK is
+//   dropped for the regular file.
+// - Links are followed by reading them: the link is opened itself
+//   (O_PATH | O_NOFOLLOW), its owner read with fstat() and its target with
+//   readlinkat() on that descriptor, so a link swapped in meanwhile is never
+//   taken for the checked one. The folders in a target are walked one
+//   component at a time the same way.
+// - Access: kGenericRead gives a readable descriptor, kGenericWrite a
+//   writable one; kFileAppendData without kGenericWrite a writable
+//   descriptor with O_APPEND, so every write lands at the end of the file
+//   as it is at that moment.
+// - Share modes, which the kernel does not enforce, are emulated with
+//   open-file-description locks (F_OFD_SETLK / F_OFD_GETLK) on four marker
+//   regions at offsets far beyond any real content, one 2^24-byte region
+//   each from 0x7FFFFFFF00000000: "has read access", "has write access",
+//   "does not share read", "does not share write". An open first places a
+//   1-byte marker at a random offset in every region that describes it
+//   (a read lock when the descriptor is readable, else a write lock), then
+//   looks for markers of other opens in the regions that conflict with it:
+//   reading needs nobody in "does not share read", writing nobody in "does
+//   not share write", not sharing read nobody in "has read access", not
+//   sharing write nobody in "has write access". Marking before looking
+//   means that of two racing conflicting opens at least one sees the other;
+//   an open that sees a conflict drops its markers, waits 1 to 5 ms at
+//   random and tries again, and fails after a few tries. The markers go
+//   away with the last descriptor of the open, also when a process dies.
+//   Locks that are not 1-byte markers inside a region belong to someone
+//   else and never make an open fail; where such a lock keeps a marker out
+//   or hides one, opens are let through rather than refused.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -14,6 +58,8 @@
 #include <string>
 
 #include "runtime/platform/clock.h"
+#include "runtime/platform/file.h"
+#include "runtime/platform/owner_posix.h"
 #include "runtime/platform/posix_fd.h"
 
 namespace runtime::platform {
@@ -167,60 +213,54 @@ bool StatPath(const char* path, struct stat* info) {
   return !name.empty() && stat(name.c_str(), info) == 0;
 }
 
-// How many links a trusted chain may have, as the kernel's own limit.
+// How many links one way to an entry may follow in all, as the kernel's own
+// limit.
 constexpr int kMaxLinkHops = 40;
 
-bool IsTrustedOwner(uid_t owner) { return owner == geteuid() || owner == 0; }
+// True when a link of `owner` may be followed under `links`.
+bool MayFollow(LinkRule links, uid_t owner) {
+  return links == LinkRule::kAny || (links == LinkRule::kTrusted && IsTrustedOwner(owner));
+}
 
-// Reads the target of the link `name` in `directory` into `target` when
-// that link is trusted. The owner and the target come from the same link,
-// held open while both are read: a link swapped in under the name meanwhile
-// is never taken for the trusted one.
-bool TrustedLinkTarget(int directory, const std::string& name, std::string* target) {
+// True when `name` is one entry of a folder: no separator, not "." or "..".
+bool IsOneEntry(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of("/\\") == std::string::npos;
+}
+
+// Reads the target of the link `name` in `directory` when `links` allows
+// following it. The owner and the target come from the same link, held open
+// while both are read. Sets `*untrusted` when it is a link of an owner that
+// `links` does not follow.
+bool FollowableTarget(int directory, const std::string& name, LinkRule links, std::string* target,
+                      bool* untrusted) {
   const int link = openat(directory, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
   if (link < 0) return false;
   struct stat info;
   char text[4096];
   ssize_t length = -1;
-  if (fstat(link, &info) == 0 && S_ISLNK(info.st_mode) && IsTrustedOwner(info.st_uid)) {
-    length = readlinkat(link, "", text, sizeof(text));
+  if (fstat(link, &info) == 0 && S_ISLNK(info.st_mode)) {
+    if (MayFollow(links, info.st_uid)) {
+      length = readlinkat(link, "", text, sizeof(text));
+    } else {
+      *untrusted = true;
+    }
   }
   close(link);
   if (length <= 0 || length >= static_cast<ssize_t>(sizeof(text))) return false;
   target->assign(text, static_cast<size_t>(length));
-  // A relative target counts from the link's own folder.
-  const size_t slash = name.rfind('/');
-  if ((*target)[0] != '/' && slash != std::string::npos) {
-    *target = name.substr(0, slash + 1) + *target;
-  }
   return true;
 }
 
-// openat() that goes through a link at the last component only as `links`
-// allows.
-int OpenUnderRule(int directory, std::string name, int flags, LinkRule links) {
-  if (links == LinkRule::kAny) return openat(directory, name.c_str(), flags, 0666);
-  for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
-    const int fd = openat(directory, name.c_str(), flags | O_NOFOLLOW, 0666);
-    if (fd >= 0 || errno != ELOOP || links != LinkRule::kTrusted) return fd;
-    std::string target;
-    if (!TrustedLinkTarget(directory, name, &target)) {
-      errno = ELOOP;
-      return -1;
-    }
-    name = target;
-  }
-  errno = ELOOP;
-  return -1;
-}
-
 // Walks `path` from the directory `from` one component at a time, following
-// a link only when it is trusted, and each link's target the same way.
+// a link only as `links` allows, and each link's target the same way.
 // Returns an O_PATH descriptor of what the path leads to, or -1 with errno
-// set; `untrusted` is set when a link of another user was in the way.
-int WalkTrusted(int from, const std::string& path, int* hops, bool* untrusted) {
-  int current = path[0] == '/' ? open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)
-                               : fcntl(from, F_DUPFD_CLOEXEC, 3);
+// set; `untrusted` is set when a link that may not be followed was in the
+// way. Every link followed counts in `hops`.
+int WalkFollowing(int from, const std::string& path, LinkRule links, int* hops, bool* untrusted) {
+  int current = !path.empty() && path[0] == '/' ? open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)
+                : from == AT_FDCWD              ? open(".", O_PATH | O_DIRECTORY | O_CLOEXEC)
+                                                : fcntl(from, F_DUPFD_CLOEXEC, 3);
   if (current < 0) return -1;
   std::size_t start = 0;
   while (start <= path.size()) {
@@ -245,18 +285,19 @@ int WalkTrusted(int from, const std::string& path, int* hops, bool* untrusted) {
     }
     char text[4096];
     ssize_t length = -1;
-    if (IsTrustedOwner(info.st_uid) && ++*hops <= kMaxLinkHops) {
+    if (!MayFollow(links, info.st_uid)) {
+      *untrusted = true;
+    } else if (++*hops <= kMaxLinkHops) {
       length = readlinkat(next, "", text, sizeof(text));
     }
     close(next);
-    if (!IsTrustedOwner(info.st_uid)) *untrusted = true;
     if (length <= 0 || length >= static_cast<ssize_t>(sizeof(text))) {
       close(current);
       errno = ELOOP;
       return -1;
     }
-    const int reached =
-        WalkTrusted(current, std::string(text, static_cast<size_t>(length)), hops, untrusted);
+    const int reached = WalkFollowing(current, std::string(text, static_cast<size_t>(length)),
+                                      links, hops, untrusted);
     const int error = errno;
     close(current);
     if (reached < 0) {
@@ -268,98 +309,226 @@ int WalkTrusted(int from, const std::string& path, int* hops, bool* untrusted) {
   return current;
 }
 
-// Flushes the entries of the directory `fd`.
-bool FlushDirectoryFd(int fd) { return Fsync(fd); }
+// Where the way to an entry ended: the folder that holds the entry reached
+// (an O_PATH descriptor, or -1) and its name there, with what it is.
+struct Reached {
+  int parent = -1;
+  std::string name;
+  EntryFacts facts;
+  struct stat info = {};  // for an existing entry
+};
 
-}  // namespace
+EntryKind KindOf(mode_t mode) {
+  if (S_ISREG(mode)) return EntryKind::kFile;
+  if (S_ISDIR(mode)) return EntryKind::kFolder;
+  if (S_ISCHR(mode)) return EntryKind::kCharacterDevice;
+  if (S_ISFIFO(mode)) return EntryKind::kFifo;
+  return EntryKind::kOther;
+}
 
-namespace {
+// Follows the entry `name` of `directory` as `links` allows, link by link,
+// judging every step without following and without opening anything but
+// links and folders (O_PATH), and fills `reached`. The caller closes
+// `reached->parent`.
+void Reach(int directory, const std::string& name, LinkRule links, Reached* reached) {
+  reached->parent = directory == AT_FDCWD ? open(".", O_PATH | O_DIRECTORY | O_CLOEXEC)
+                                          : fcntl(directory, F_DUPFD_CLOEXEC, 3);
+  reached->name = name;
+  reached->facts = EntryFacts();
+  if (reached->parent < 0) return;
+  int hops = 0;
+  for (;;) {
+    const std::string& last = reached->name;
+    struct stat& info = reached->info;
+    if (last.empty() || last == "." || last == "..") {
+      // A target that ends in a folder.
+      bool untrusted = false;
+      const int folder = WalkFollowing(reached->parent, last, links, &hops, &untrusted);
+      close(reached->parent);
+      reached->parent = folder;
+      reached->name.clear();
+      if (folder >= 0 && fstat(folder, &info) == 0) reached->facts.kind = EntryKind::kFolder;
+      return;
+    }
+    if (fstatat(reached->parent, last.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) reached->facts.kind = EntryKind::kMissing;
+      return;
+    }
+    if (!S_ISLNK(info.st_mode)) {
+      reached->facts.kind = KindOf(info.st_mode);
+      if (S_ISREG(info.st_mode)) {
+        reached->facts.size = static_cast<int64_t>(info.st_size);
+        reached->facts.links = static_cast<uint32_t>(info.st_nlink);
+      }
+      return;
+    }
+    if (links == LinkRule::kNever) {
+      reached->facts.kind =
+          IsTrustedOwner(info.st_uid) ? EntryKind::kTrustedLink : EntryKind::kUntrustedLink;
+      return;
+    }
+    std::string target;
+    bool untrusted = false;
+    if (!FollowableTarget(reached->parent, last, links, &target, &untrusted)) {
+      if (untrusted) reached->facts.kind = EntryKind::kUntrustedLink;
+      return;
+    }
+    if (++hops > kMaxLinkHops) return;
+    reached->facts.through_link = true;
+    // The target's folders are walked from the link's own folder; its last
+    // component is judged in the next round.
+    const std::size_t slash = target.find_last_of('/');
+    if (slash != std::string::npos) {
+      const std::string folders = slash == 0 ? "/" : target.substr(0, slash);
+      const int folder = WalkFollowing(reached->parent, folders, links, &hops, &untrusted);
+      close(reached->parent);
+      reached->parent = folder;
+      if (folder < 0) {
+        if (untrusted) reached->facts.kind = EntryKind::kUntrustedLink;
+        return;
+      }
+      target.erase(0, slash + 1);
+    }
+    reached->name = target;
+  }
+}
 
-FileHandle OpenAt(int directory, const std::string& name, uint32_t access, uint32_t share,
-                  FileDisposition disposition, LinkRule links, bool one_name) {
-  if (name.empty()) return 0;
+// The open itself, once the entry was judged: O_EXCL where it was missing,
+// never following a link, never waiting, and only a regular file that is
+// the very file judged, or a new one.
+int OpenReached(const Reached& reached, int flags) {
+  int fd;
+  do {
+    fd = reached.facts.kind == EntryKind::kMissing
+             ? openat(reached.parent, reached.name.c_str(),
+                      flags | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0666)
+             : openat(reached.parent, reached.name.c_str(),
+                      (flags & ~O_CREAT) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  fd = AvoidDescriptorZero(fd);
+  if (fd < 0) return -1;
+  struct stat info;
+  const bool same = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                    (reached.facts.kind == EntryKind::kMissing ||
+                     (info.st_dev == reached.info.st_dev && info.st_ino == reached.info.st_ino));
+  if (!same) {
+    close(fd);
+    errno = EAGAIN;
+    return -1;
+  }
+  return fd;
+}
+
+// How often an open judges the entry again when it changed between the
+// judging and the open.
+constexpr int kOpenTries = 3;
+
+FileHandle OpenEntry(int directory, const std::string& name, uint32_t access, uint32_t share,
+                     FileDisposition disposition, LinkRule links, bool one_name) {
+  if (!IsOneEntry(name)) return 0;
   const bool read = (access & kGenericRead) != 0;
   const bool write = (access & (kGenericWrite | kFileAppendData)) != 0;
   const bool append_only = (access & kFileAppendData) != 0 && (access & kGenericWrite) == 0;
 
-  // O_NONBLOCK: a FIFO under the file's name must not block the open.
-  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  int flags = O_CLOEXEC;
   flags |= read && write ? O_RDWR : (write ? O_WRONLY : O_RDONLY);
   if (append_only) flags |= O_APPEND;
+  bool create = false;
   bool empty_it = false;
   switch (disposition) {
     case FileDisposition::kOpenExisting:
       break;
     case FileDisposition::kOpenAlways:
-      flags |= O_CREAT;
+      create = true;
       break;
     case FileDisposition::kCreateAlways:
-      flags |= O_CREAT;
+      create = true;
       empty_it = true;
       break;
     case FileDisposition::kTruncateExisting:
       empty_it = true;
       break;
     case FileDisposition::kCreateNew:
-      flags |= O_CREAT | O_EXCL | O_NOFOLLOW;
+      create = true;
+      // Anything under the name, a link included, makes it fail.
+      links = LinkRule::kNever;
       break;
     default:
       return 0;
   }
 
-  int fd;
-  do {
-    fd = OpenUnderRule(directory, name, flags, links);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return 0;
-  fd = AvoidDescriptorZero(fd);
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < kOpenTries; ++attempt) {
+    Reached reached;
+    Reach(directory, name, links, &reached);
+    const EntryKind kind = reached.facts.kind;
+    // Only a regular file, judged before anything is opened.
+    const bool fits = (kind == EntryKind::kFile && disposition != FileDisposition::kCreateNew &&
+                       !(one_name && reached.facts.links > 1)) ||
+                      (kind == EntryKind::kMissing && create);
+    if (fits) fd = OpenReached(reached, flags);
+    const int error = errno;
+    if (reached.parent >= 0) close(reached.parent);
+    // Only a change between the judging and the open is worth another look.
+    if (!fits || (fd < 0 && error != EEXIST && error != EAGAIN && error != ENOENT)) break;
+  }
   if (fd < 0) return 0;
 
-  // Only files and devices: a directory opens read-only on POSIX but never
-  // through CreateFileA, and FIFOs or sockets are no text files. A device
-  // stays non-blocking: a terminal under a data file's name must not stop
-  // the run waiting for someone to type.
   struct stat info;
   const int status = fcntl(fd, F_GETFL);
-  if (fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISCHR(info.st_mode)) || status == -1 ||
-      (S_ISREG(info.st_mode) && fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0)) {
+  if (fstat(fd, &info) != 0 || status == -1 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0 ||
+      (one_name && info.st_nlink > 1)) {
     close(fd);
     return 0;
   }
-  // Before anything is read, written or emptied.
-  if (one_name && S_ISREG(info.st_mode) && info.st_nlink > 1) {
+  if (!ClaimShareMode(fd, (flags & O_ACCMODE) != O_WRONLY, read, write, share)) {
     close(fd);
     return 0;
   }
-  if (S_ISREG(info.st_mode)) {
-    if (!ClaimShareMode(fd, (flags & O_ACCMODE) != O_WRONLY, read, write, share)) {
-      close(fd);
-      return 0;
-    }
-    // Only now: a refused open must leave the file as it was.
-    if (empty_it && ftruncate(fd, 0) != 0) {
-      close(fd);
-      return 0;
-    }
+  // Only now: a refused open must leave the file as it was.
+  if (empty_it && ftruncate(fd, 0) != 0) {
+    close(fd);
+    return 0;
   }
   return fd;
 }
+
+// Flushes the entries of the directory `fd`.
+bool FlushDirectoryFd(int fd) { return Fsync(fd); }
 
 }  // namespace
 
 FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
                           FileDisposition disposition, uint32_t /*attributes*/, LinkRule links,
                           bool one_name) {
-  return OpenAt(AT_FDCWD, PosixPath(path), access, share, disposition, links, one_name);
+  const std::string name = PosixPath(path);
+  const std::size_t slash = name.find_last_of('/');
+  if (slash == std::string::npos) {
+    return OpenEntry(AT_FDCWD, name, access, share, disposition, links, one_name);
+  }
+  // The folders on the way as the system resolves them.
+  const std::string folders = slash == 0 ? "/" : name.substr(0, slash);
+  const int folder = open(folders.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return 0;
+  const FileHandle file =
+      OpenEntry(folder, name.substr(slash + 1), access, share, disposition, links, one_name);
+  close(folder);
+  return file;
 }
 
 FileHandle OpenFileIn(FolderHandle folder, const char* name, uint32_t access, uint32_t share,
                       FileDisposition disposition, uint32_t /*attributes*/, LinkRule links,
                       bool one_name) {
-  // One entry of the folder: a path would lead out of it.
-  const std::string entry = name;
-  if (entry.find_first_of("/\\") != std::string::npos || entry == "." || entry == "..") return 0;
-  return OpenAt(FolderFd(folder), entry, access, share, disposition, links, one_name);
+  return OpenEntry(FolderFd(folder), name, access, share, disposition, links, one_name);
+}
+
+EntryFacts InspectEntryIn(FolderHandle folder, const char* name, LinkRule links) {
+  if (!IsOneEntry(name)) return EntryFacts();
+  Reached reached;
+  Reach(FolderFd(folder), name, links, &reached);
+  if (reached.parent >= 0) close(reached.parent);
+  return reached.facts;
 }
 
 int64_t QueryOpenFileSize(FileHandle file) {
@@ -381,11 +550,12 @@ FolderHandle HoldFolderIn(FolderHandle parent, const char* name, bool create,
   const int parent_fd = FolderFd(parent);
   const std::string entry = name;
   *outcome = FolderOutcome::kFailed;
-  if (entry.empty() || entry.find_first_of("/\\") != std::string::npos) return 0;
+  // One entry: ".." would hold the parent, a path some other folder.
+  if (!IsOneEntry(entry)) return 0;
   for (int attempt = 0; attempt < 2; ++attempt) {
     int hops = 0;
     bool untrusted = false;
-    const int reached = WalkTrusted(parent_fd, entry, &hops, &untrusted);
+    const int reached = WalkFollowing(parent_fd, entry, LinkRule::kTrusted, &hops, &untrusted);
     if (untrusted) {
       if (reached >= 0) close(reached);
       *outcome = FolderOutcome::kUntrusted;
@@ -433,16 +603,21 @@ void ReleaseFolder(FolderHandle folder) {
 bool FlushFolder(FolderHandle folder) { return FlushDirectoryFd(FolderFd(folder)); }
 
 uint32_t QueryEntryAttributesIn(FolderHandle folder, const char* name) {
-  struct stat info;
-  if (fstatat(FolderFd(folder), name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-    return kInvalidFileAttributes;
+  switch (InspectEntryIn(folder, name, LinkRule::kNever).kind) {
+    case EntryKind::kMissing:
+    case EntryKind::kUnreachable:
+      return kInvalidFileAttributes;
+    case EntryKind::kFile:
+      return kFileAttributeNormal;
+    case EntryKind::kFolder:
+      return kFileAttributeDirectory;
+    default:
+      return kFileAttributeDevice;
   }
-  if (S_ISDIR(info.st_mode)) return kFileAttributeDirectory;
-  return S_ISREG(info.st_mode) ? kFileAttributeNormal : kFileAttributeDevice;
 }
 
 bool RemoveFileIn(FolderHandle folder, const char* name) {
-  return unlinkat(FolderFd(folder), name, 0) == 0;
+  return IsOneEntry(name) && unlinkat(FolderFd(folder), name, 0) == 0;
 }
 
 int32_t ReadFromFile(FileHandle file, void* destination, int32_t count) {
@@ -473,6 +648,29 @@ int32_t WriteToFile(FileHandle file, const void* bytes, int32_t count) {
 
 void MoveFilePosition(FileHandle file, int32_t distance, SeekOrigin origin) {
   lseek(Descriptor(file), distance, origin == SeekOrigin::kEnd ? SEEK_END : SEEK_CUR);
+}
+
+int32_t AppendWhole(FileHandle file, const void* bytes, int32_t count) {
+  if (count <= 0) return 0;
+  const int fd = Descriptor(file);
+  // One write() on an append-only descriptor: its bytes land together at the
+  // end, after any other process's. Where it is cut short, the file's end
+  // right after it tells where the line began.
+  ssize_t done;
+  do {
+    done = write(fd, bytes, static_cast<size_t>(count));
+  } while (done < 0 && errno == EINTR);
+  if (done == count) return count;
+  if (done > 0) {
+    struct stat info;
+    const off_t end = lseek(fd, 0, SEEK_CUR);
+    // Cut back only while the file still ends with these bytes: a line
+    // another run appended after them must stay.
+    if (end >= done && fstat(fd, &info) == 0 && info.st_size == end) {
+      ftruncate(fd, end - done);
+    }
+  }
+  return 0;
 }
 
 bool FlushFileToDisk(FileHandle file) { return Fsync(Descriptor(file)); }
@@ -520,41 +718,6 @@ uint32_t QueryDriveType(const char* path) {
 
 namespace {
 
-// The fallback of MoveWithoutReplacing for file systems without hard links:
-// `to` is created exclusively and filled with the content of `from`.
-bool CopyIntoNewFile(int directory, const std::string& from, const std::string& to) {
-  int source = openat(directory, from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
-  if (source < 0) return false;
-  int target = openat(directory, to.c_str(),
-                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
-  if (target < 0) {
-    close(source);
-    return false;
-  }
-  bool copied = true;
-  char chunk[4096];
-  for (;;) {
-    ssize_t got = read(source, chunk, sizeof(chunk));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      copied = got == 0;
-      break;
-    }
-    if (WriteToFile(target, chunk, static_cast<int32_t>(got)) != got) {
-      copied = false;
-      break;
-    }
-  }
-  close(source);
-  // The name exists from the create on: the content must reach the disk
-  // before the caller counts the value as handed over.
-  if (copied && !Fsync(target)) copied = false;
-  if (close(target) != 0) copied = false;
-  // A value cut short must not be handed over.
-  if (!copied) unlinkat(directory, to.c_str(), 0);
-  return copied;
-}
-
 // Flushes the directories that hold `source` and `target` once both names
 // are as they should stay: one flush makes the new name and the removal of
 // the old one durable together, so a power cut after it leaves neither the
@@ -563,6 +726,37 @@ void FlushDirectoriesOf(const std::string& source, const std::string& target) {
   const std::string target_directory = DirectoryOf(target);
   FlushDirectory(target_directory);
   if (DirectoryOf(source) != target_directory) FlushDirectory(DirectoryOf(source));
+}
+
+// True when a failed linkat() means that the file system keeps no hard
+// links, rather than that the move itself is refused.
+bool NoHardLinks(int error) {
+  return error == EPERM || error == EOPNOTSUPP || error == EXDEV || error == EMLINK ||
+         error == ENOSYS;
+}
+
+// True when a failed renameat2() means that the file system does not know
+// RENAME_NOREPLACE.
+bool NoRenameFlags(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP; }
+
+// The last way to move without replacing, for file systems that keep
+// neither hard links nor RENAME_NOREPLACE: a plain rename, which would
+// replace, done only while `to` is absent and while every run of this
+// program that could make `to` waits for the lock on the folder. Only this
+// program's runs make that name; a consumer only takes it away. The file is
+// whole before the rename, so `to` never appears empty or half written.
+bool RenameUnderFolderLock(int directory, const char* from, const char* to) {
+  int locked;
+  do {
+    locked = flock(directory, LOCK_EX);
+  } while (locked != 0 && errno == EINTR);
+  // Without the lock two runs could each see `to` absent: better to refuse.
+  if (locked != 0) return false;
+  struct stat info;
+  const bool absent = fstatat(directory, to, &info, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+  const bool moved = absent && renameat(directory, from, directory, to) == 0;
+  flock(directory, LOCK_UN);
+  return moved;
 }
 
 }  // namespace
@@ -575,44 +769,37 @@ bool MoveWithoutReplacing(const char* from, const char* to) {
     FlushDirectoriesOf(source, target);
     return true;
   }
-  if (errno == EEXIST) return false;
-  if (errno != EPERM && errno != EOPNOTSUPP && errno != EXDEV && errno != EMLINK &&
-      errno != ENOSYS) {
+  if (errno == EEXIST || !NoHardLinks(errno)) return false;
+  if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
     return false;
   }
-  if (!CopyIntoNewFile(AT_FDCWD, source, target)) return false;
-  unlink(source.c_str());
   FlushDirectoriesOf(source, target);
   return true;
 }
 
 bool MoveWithoutReplacingIn(FolderHandle folder, const char* from, const char* to) {
+  if (!IsOneEntry(from) || !IsOneEntry(to)) return false;
   const int directory = FolderFd(folder);
+  bool moved = false;
   // Only a link for the new name while the old one stays: it fails when the
   // new name exists, whatever is there, and never follows a link at `from`.
   if (linkat(directory, from, directory, to, 0) == 0) {
     unlinkat(directory, from, 0);
-    // One flush makes the new name and the removal of the old one durable
-    // together. When it fails the value is in place all the same.
-    FlushDirectoryFd(directory);
-    return true;
-  }
-  if (errno == EEXIST) return false;
-  if (errno != EPERM && errno != EOPNOTSUPP && errno != EXDEV && errno != EMLINK &&
-      errno != ENOSYS) {
+    moved = true;
+  } else if (errno == EEXIST || !NoHardLinks(errno)) {
     return false;
+  } else if (renameat2(directory, from, directory, to, RENAME_NOREPLACE) == 0) {
+    // No hard links here: a rename that refuses to replace does the same.
+    moved = true;
+  } else if (errno == EEXIST || !NoRenameFlags(errno)) {
+    return false;
+  } else {
+    moved = RenameUnderFolderLock(directory, from, to);
   }
-  // No hard links here: a rename that refuses to replace does the same.
-  if (renameat2(directory, from, directory, to, RENAME_NOREPLACE) == 0) {
-    FlushDirectoryFd(directory);
-    return true;
-  }
-  if (errno == EEXIST) return false;
-  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
-  if (!CopyIntoNewFile(directory, from, to)) return false;
-  unlinkat(directory, from, 0);
-  FlushDirectoryFd(directory);
-  return true;
+  // One flush makes the new name and the removal of the old one durable
+  // together. When it fails the value is in place all the same.
+  if (moved) FlushDirectoryFd(directory);
+  return moved;
 }
 
 bool RemoveFileAt(const char* path) { return unlink(PosixPath(path).c_str()) == 0; }

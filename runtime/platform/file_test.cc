@@ -363,6 +363,89 @@ TEST_F(FileTest, AHeldFolderKeepsItsEntriesWhateverHappensToItsName) {
   ReleaseFolder(current);
 }
 
+// Names given with a held folder are its entries: none leads out of it,
+// whatever call it is given to, and nothing is made anywhere.
+TEST_F(FileTest, NamesThatAreNoSingleEntryReachNothing) {
+  std::filesystem::create_directories("station/raspuns/inner");
+  const FolderHandle station = HoldCurrentFolder();
+  ASSERT_NE(station, 0);
+  FolderOutcome outcome;
+  const FolderHandle held = HoldFolderIn(station, "station", false, &outcome);
+  ASSERT_NE(held, 0);
+  PutFile("victim", "keep");
+  // A full path to the scratch folder itself, one above the held one.
+  const std::string absolute = scratch_.path() + "/absolute";
+  PutFile("station/raspuns/inner/victim", "keep");
+  for (const char* name : {"../escaped", "..\\escaped", "raspuns/escaped", "raspuns\\escaped",
+                           absolute.c_str(), "..", ".", "", "raspuns/inner/../escaped"}) {
+    for (FileDisposition disposition : {FileDisposition::kCreateNew, FileDisposition::kCreateAlways,
+                                        FileDisposition::kOpenAlways}) {
+      EXPECT_EQ(OpenFileIn(held, name, kReadWrite, 0, disposition, kFileAttributeNormal,
+                           LinkRule::kTrusted, false),
+                0)
+          << name;
+    }
+    EXPECT_EQ(InspectEntryIn(held, name, LinkRule::kTrusted).kind, EntryKind::kUnreachable) << name;
+    EXPECT_EQ(QueryEntryAttributesIn(held, name), kInvalidFileAttributes) << name;
+  }
+  for (const char* name : {"../victim", "raspuns/inner/victim", "..\\victim"}) {
+    EXPECT_FALSE(RemoveFileIn(held, name)) << name;
+    EXPECT_FALSE(MoveWithoutReplacingIn(held, name, "taken")) << name;
+  }
+  PutFile("station/mine", "x");
+  EXPECT_FALSE(MoveWithoutReplacingIn(held, "mine", "../moved"));
+  EXPECT_FALSE(MoveWithoutReplacingIn(held, "mine", "raspuns/moved"));
+  EXPECT_EQ(HoldFolderIn(held, "raspuns/inner", false, &outcome), 0);
+  EXPECT_EQ(HoldFolderIn(held, "..", false, &outcome), 0);
+  ReleaseFolder(held);
+  ReleaseFolder(station);
+  EXPECT_FALSE(Exists("escaped"));
+  EXPECT_FALSE(Exists("station/escaped"));
+  EXPECT_FALSE(Exists("station/raspuns/escaped"));
+  EXPECT_FALSE(Exists("moved"));
+  EXPECT_FALSE(Exists("station/raspuns/moved"));
+  EXPECT_FALSE(Exists("absolute"));
+  EXPECT_EQ(FileContents("victim"), "keep");
+  EXPECT_EQ(FileContents("station/raspuns/inner/victim"), "keep");
+  EXPECT_EQ(FileContents("station/mine"), "x");
+}
+
+// A link at an entry, dangling or to a file, is neither a file nor a folder
+// to a caller that follows none; one that follows it sees what it reaches.
+TEST_F(FileTest, ALinkAtAnEntryIsNeitherFileNorFolderUnlessFollowed) {
+  PutFile("target", "12345");
+  std::filesystem::create_directory("folder");
+  std::error_code error;
+  std::filesystem::create_symlink("target", "to_file", error);
+  if (!error) std::filesystem::create_symlink("gone", "dangling", error);
+  if (!error) std::filesystem::create_directory_symlink("folder", "to_folder", error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+  const FolderHandle here = HoldCurrentFolder();
+  ASSERT_NE(here, 0);
+  for (const char* name : {"to_file", "dangling", "to_folder"}) {
+    EXPECT_EQ(QueryEntryAttributesIn(here, name), kFileAttributeDevice) << name;
+    EXPECT_EQ(InspectEntryIn(here, name, LinkRule::kNever).kind, EntryKind::kTrustedLink) << name;
+  }
+  EXPECT_EQ(QueryEntryAttributesIn(here, "target"), kFileAttributeNormal);
+  EXPECT_EQ(QueryEntryAttributesIn(here, "folder"), kFileAttributeDirectory);
+  EXPECT_EQ(QueryEntryAttributesIn(here, "missing"), kInvalidFileAttributes);
+
+  const EntryFacts file = InspectEntryIn(here, "to_file", LinkRule::kTrusted);
+  EXPECT_EQ(file.kind, EntryKind::kFile);
+  EXPECT_TRUE(file.through_link);
+  EXPECT_EQ(file.size, 5);
+  EXPECT_EQ(file.links, 1u);
+  const EntryFacts dangling = InspectEntryIn(here, "dangling", LinkRule::kTrusted);
+  EXPECT_EQ(dangling.kind, EntryKind::kMissing);
+  EXPECT_TRUE(dangling.through_link);
+  EXPECT_EQ(InspectEntryIn(here, "to_folder", LinkRule::kTrusted).kind, EntryKind::kFolder);
+  const EntryFacts plain = InspectEntryIn(here, "target", LinkRule::kNever);
+  EXPECT_EQ(plain.kind, EntryKind::kFile);
+  EXPECT_FALSE(plain.through_link);
+  EXPECT_EQ(InspectEntryIn(here, "missing", LinkRule::kNever).kind, EntryKind::kMissing);
+  ReleaseFolder(here);
+}
+
 TEST_F(FileTest, FilesWithASecondNameAreRefusedWhereAsked) {
   PutFile("one", "x");
   std::error_code error;

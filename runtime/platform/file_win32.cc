@@ -1,11 +1,10 @@
-#include "runtime/platform/file.h"
-
 #include <windows.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "runtime/platform/file.h"
 #include "runtime/platform/mutex.h"
 
 namespace runtime::platform {
@@ -136,7 +135,9 @@ FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
                             attributes, nullptr);
   if (look != INVALID_HANDLE_VALUE) CloseHandle(look);
   if (file == INVALID_HANDLE_VALUE || file == nullptr) return 0;
-  if (RefusedAfterOpen(file, links, one_name)) {
+  // Only a file on a disk: a device or a pipe under a file's name is no
+  // text file of this program.
+  if (GetFileType(file) != FILE_TYPE_DISK || RefusedAfterOpen(file, links, one_name)) {
     CloseHandle(file);
     return 0;
   }
@@ -211,6 +212,52 @@ void ReleaseFolder(FolderHandle folder) {
 
 bool FlushFolder(FolderHandle /*folder*/) { return true; }
 
+EntryFacts InspectEntryIn(FolderHandle folder, const char* name, LinkRule links) {
+  EntryFacts facts;
+  if (!IsOneEntry(name)) return facts;
+  const std::string path = Folder(folder)->prefix + name;
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) facts.kind = EntryKind::kMissing;
+    return facts;
+  }
+  const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (link && links == LinkRule::kNever) {
+    facts.kind = EntryKind::kTrustedLink;
+    return facts;
+  }
+  // Without any access: nothing is read or written, and whatever has the
+  // file open keeps it.
+  HANDLE look = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (look == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (link && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
+      facts.kind = EntryKind::kMissing;
+      facts.through_link = true;
+    }
+    return facts;
+  }
+  facts.through_link = link;
+  BY_HANDLE_FILE_INFORMATION information;
+  const DWORD type = GetFileType(look);
+  if (type == FILE_TYPE_CHAR) {
+    facts.kind = EntryKind::kCharacterDevice;
+  } else if (type == FILE_TYPE_PIPE) {
+    facts.kind = EntryKind::kFifo;
+  } else if (type != FILE_TYPE_DISK || !GetFileInformationByHandle(look, &information)) {
+    facts.kind = EntryKind::kOther;
+  } else if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    facts.kind = EntryKind::kFolder;
+  } else {
+    facts.kind = EntryKind::kFile;
+    facts.size = (static_cast<int64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    facts.links = information.nNumberOfLinks;
+  }
+  CloseHandle(look);
+  return facts;
+}
+
 uint32_t QueryEntryAttributesIn(FolderHandle folder, const char* name) {
   if (!IsOneEntry(name)) return kInvalidFileAttributes;
   const DWORD attributes = GetFileAttributesA((Folder(folder)->prefix + name).c_str());
@@ -257,6 +304,30 @@ int32_t WriteToFile(FileHandle file, const void* bytes, int32_t count) {
   WriteFile(handle, bytes, static_cast<DWORD>(count), &written, nullptr);
   if (locked) UnlockFileEx(handle, 0, 1, 0, &turn);
   return static_cast<int32_t>(written);
+}
+
+int32_t AppendWhole(FileHandle file, const void* bytes, int32_t count) {
+  if (count <= 0) return 0;
+  HANDLE handle = Win32Handle(file);
+  OVERLAPPED turn{};
+  turn.Offset = kTurnOffsetLow;
+  turn.OffsetHigh = kTurnOffsetHigh;
+  // Within one turn the end before the write is where these bytes begin.
+  const bool locked = TakeTurn(handle, &turn);
+  LARGE_INTEGER zero{};
+  LARGE_INTEGER start{};
+  const bool known = GetFileSizeEx(handle, &start) != FALSE;
+  DWORD written = 0;
+  WriteFile(handle, bytes, static_cast<DWORD>(count), &written, nullptr);
+  const bool whole = written == static_cast<DWORD>(count);
+  if (!whole && written > 0 && known) {
+    // Needs write access beyond appending; where the handle has none, the
+    // next line starts on a line of its own instead.
+    if (SetFilePointerEx(handle, start, nullptr, FILE_BEGIN)) SetEndOfFile(handle);
+    SetFilePointerEx(handle, zero, nullptr, FILE_END);
+  }
+  if (locked) UnlockFileEx(handle, 0, 1, 0, &turn);
+  return whole ? count : 0;
 }
 
 void MoveFilePosition(FileHandle file, int32_t distance, SeekOrigin origin) {

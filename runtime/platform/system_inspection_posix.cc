@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "runtime/platform/owner_posix.h"
 #include "runtime/platform/serial_posix.h"
 
 namespace runtime::platform {
@@ -202,7 +203,7 @@ bool QueryPathOwner(const char* path, PathOwner* owner) {
   struct stat info;
   if (lstat(path, &info) != 0) return false;
   owner->name = UserName(info.st_uid);
-  owner->otherUser = info.st_uid != geteuid() && info.st_uid != 0;
+  owner->otherUser = !IsTrustedOwner(info.st_uid);
   owner->links = static_cast<uint32_t>(info.st_nlink);
   owner->mode = info.st_mode & 07777;
   owner->isDirectory = S_ISDIR(info.st_mode);
