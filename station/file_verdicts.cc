@@ -17,13 +17,15 @@ const Text kLogEntry("log.txt");
 const Text kHandoffEntry("cant.txt");
 
 // What an entry of the station folder is, as an open that follows only this
-// user's and root's links would meet it.
+// user's and root's links meets it.
 enum class Entry {
-  kMissing,     // nothing there (or a link of this user or root to nothing)
-  kFile,        // a regular file
-  kFolder,      // a folder
-  kOthersLink,  // a link of another user at the name
-  kDevice,      // a device, a pipe, a socket
+  kMissing,            // nothing there (or a link of this user or root to nothing)
+  kFile,               // a regular file
+  kFolder,             // a folder
+  kOthersLink,         // a link of another user at the name
+  kThroughOthersLink,  // a link of this user or root that leads through one
+  kDevice,             // a device, a pipe, a socket
+  kUnreachable,        // a loop of links, too many of them
 };
 
 struct EntryFacts {
@@ -33,44 +35,39 @@ struct EntryFacts {
   uint32_t names = 0;
 };
 
-// The station folder is the current folder, held for the whole run: a name
-// relative to it is one of its entries, however the folder's own name
-// changes meanwhile.
 EntryFacts InspectStationEntry(const RunFolders& folders, const Text& name) {
+  const runtime::EntryFacts found =
+      runtime::InspectEntry(folders.station, name, runtime::OPTION_TRUSTED_LINK);
   EntryFacts facts;
-  runtime::PathKind kind = runtime::QueryEntryKind(folders.station, name);
-  if (kind == runtime::PathKind::kDevice) {
-    switch (runtime::QueryLinkTrust(name)) {
-      case runtime::LinkTrust::kUntrusted:
-        facts.kind = Entry::kOthersLink;
-        return facts;
-      case runtime::LinkTrust::kTrusted:
-        facts.throughLink = true;
-        kind = runtime::QueryPathKind(name);
-        break;
-      case runtime::LinkTrust::kNoLink:
-        break;
-    }
-  }
-  switch (kind) {
-    case runtime::PathKind::kNothing:
+  facts.throughLink = found.through_link;
+  facts.size = found.size;
+  facts.names = found.links;
+  switch (found.kind) {
+    case runtime::EntryKind::kMissing:
       facts.kind = Entry::kMissing;
       break;
-    case runtime::PathKind::kDirectory:
+    case runtime::EntryKind::kFile:
+      facts.kind = Entry::kFile;
+      break;
+    case runtime::EntryKind::kFolder:
       facts.kind = Entry::kFolder;
       break;
-    case runtime::PathKind::kDevice:
+    case runtime::EntryKind::kUntrustedLink:
+    case runtime::EntryKind::kTrustedLink:
+      // The station folder is the current folder, held for the whole run:
+      // its entry is the name relative to it.
+      facts.kind = runtime::QueryLinkTrust(name) == runtime::LinkTrust::kUntrusted
+                       ? Entry::kOthersLink
+                       : Entry::kThroughOthersLink;
+      break;
+    case runtime::EntryKind::kCharacterDevice:
+    case runtime::EntryKind::kFifo:
+    case runtime::EntryKind::kOther:
       facts.kind = Entry::kDevice;
       break;
-    case runtime::PathKind::kFile: {
-      facts.kind = Entry::kFile;
-      facts.size = runtime::QueryFileSize(name);
-      runtime::PathOwner owner;
-      // The link's own count is no file's: through a link the open tells.
-      facts.names =
-          !facts.throughLink && runtime::QueryPathOwner(name.c_str(), &owner) ? owner.links : 1;
+    case runtime::EntryKind::kUnreachable:
+      facts.kind = Entry::kUnreachable;
       break;
-    }
   }
   return facts;
 }
@@ -92,6 +89,10 @@ Refusal RefusalOfKind(Entry kind) {
       return Refusal::kFolder;
     case Entry::kOthersLink:
       return Refusal::kOthersLink;
+    case Entry::kThroughOthersLink:
+      return Refusal::kThroughOthersLink;
+    case Entry::kUnreachable:
+      return Refusal::kUnreachable;
     case Entry::kDevice:
       return Refusal::kNotAFile;
     case Entry::kMissing:
@@ -232,36 +233,45 @@ HandoffVerdict JudgeHandoff(const RunFolders& folders, const HandoffFolderVerdic
     case HandoffFolderVerdict::Action::kHold:
       break;
   }
-  switch (runtime::QueryEntryKind(folders.handoff, kHandoffEntry)) {
-    case runtime::PathKind::kNothing:
+  // Never through a link: what it leads to is nobody's waiting value.
+  const runtime::EntryFacts found =
+      runtime::InspectEntry(folders.handoff, kHandoffEntry, runtime::OPTION_NO_LINK);
+  switch (found.kind) {
+    case runtime::EntryKind::kMissing:
       if (runtime::ProbeCreateIn("raspuns") == runtime::CreateAccess::kRefused) {
         verdict.why = Refusal::kNotPermitted;
       } else {
         verdict.action = HandoffVerdict::Action::kHandOver;
       }
       return verdict;
-    case runtime::PathKind::kDirectory:
+    case runtime::EntryKind::kFolder:
       verdict.why = Refusal::kFolder;
       return verdict;
-    case runtime::PathKind::kDevice:
-      // A link even to nothing is in the way: what it leads to is nobody's
-      // waiting value.
-      verdict.why =
-          runtime::QueryLinkTrust(Text("raspuns\\cant.txt")) == runtime::LinkTrust::kNoLink
-              ? Refusal::kNotAFile
-              : Refusal::kLink;
+    case runtime::EntryKind::kTrustedLink:
+    case runtime::EntryKind::kUntrustedLink:
+      verdict.why = Refusal::kLink;
       return verdict;
-    case runtime::PathKind::kFile:
+    case runtime::EntryKind::kCharacterDevice:
+    case runtime::EntryKind::kFifo:
+    case runtime::EntryKind::kOther:
+      verdict.why = Refusal::kNotAFile;
+      return verdict;
+    case runtime::EntryKind::kUnreachable:
+      verdict.why = Refusal::kUnreachable;
+      return verdict;
+    case runtime::EntryKind::kFile:
       break;
+  }
+  // A second name may be that of any file: never read either.
+  if (found.links > 1) {
+    verdict.why = Refusal::kSecondName;
+    return verdict;
   }
   if (ReadPendingQuantity(folders, &verdict.pending)) {
     verdict.action = HandoffVerdict::Action::kConflict;
     return verdict;
   }
-  runtime::PathOwner owner;
-  verdict.why = runtime::QueryPathOwner("raspuns/cant.txt", &owner) && owner.links > 1
-                    ? Refusal::kSecondName
-                    : Refusal::kCannotRead;
+  verdict.why = Refusal::kCannotRead;
   return verdict;
 }
 
