@@ -50,7 +50,8 @@ else()
   if(TARGET scale-sim)
     install(FILES ${generated}/man/scale-sim.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()
-  install(FILES README.md packaging/debian/copyright ${generated}/doc/changelog.gz
+  install(FILES README.md docs/operating.md docs/integrating.md packaging/debian/copyright
+                ${generated}/doc/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
   set(CPACK_GENERATOR DEB)

@@ -59,6 +59,8 @@ expected_files="./usr/bin/scale-sim
 ./usr/share/doc/weigh/README.md
 ./usr/share/doc/weigh/changelog.gz
 ./usr/share/doc/weigh/copyright
+./usr/share/doc/weigh/integrating.md
+./usr/share/doc/weigh/operating.md
 ./usr/share/man/man1/scale-sim.1.gz
 ./usr/share/man/man1/weigh.1.gz"
 files=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | sort)
