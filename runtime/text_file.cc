@@ -275,8 +275,9 @@ ObjectValue OpenForReading(ObjectValue number, FolderHandle folder, const Text& 
 int64_t QueryOpenFileSize(ObjectValue value) {
   TextFile* file = FindFile(value);
   if (file == nullptr) return -1;
-  if (file->buffer != nullptr && file->mode == WRITE_MODE &&
-      FlushFileBuffer(file) != file->bufferSize - file->available) {
+  // The pending count is taken before the write-out resets it.
+  const int32_t pending = file->bufferSize - file->available;
+  if (file->buffer != nullptr && file->mode == WRITE_MODE && FlushFileBuffer(file) != pending) {
     return -1;
   }
   return platform::QueryOpenFileSize(file->handle);
@@ -324,27 +325,16 @@ int32_t ReadBytes(ObjectValue value, void* destination, int32_t count) {
 int32_t AppendLine(ObjectValue value, const Text& text) {
   TextFile* file = FindFile(value);
   if (file == nullptr) return 0;
-  if (file->buffer != nullptr && file->mode == WRITE_MODE &&
-      FlushFileBuffer(file) != file->bufferSize - file->available) {
+  const int32_t pending = file->bufferSize - file->available;
+  if (file->buffer != nullptr && file->mode == WRITE_MODE && FlushFileBuffer(file) != pending) {
     return 0;
   }
-  // What the file ends with now: a line cut short earlier (a power cut in
-  // the middle of a write) must not have this line glued to it.
-  std::string bytes;
-  const int64_t size = platform::QueryOpenFileSize(file->handle);
-  if (size > 0) {
-    char last = '\n';
-    platform::MoveFilePosition(file->handle, -1, platform::SeekOrigin::kEnd);
-    if (platform::ReadFromFile(file->handle, &last, 1) == 1 && last != '\n') bytes = "\r\n";
-  }
-  if (file->buffer != nullptr) {
-    file->mode = READ_MODE;
-    file->available = 0;
-  }
-  bytes.append(text.view());
-  bytes.append("\r\n");
-  const auto count = static_cast<int32_t>(bytes.size());
-  return platform::AppendWhole(file->handle, bytes.data(), count) == count ? 1 : 0;
+  // One piece for the platform: bytes of the line can then only land
+  // together, or be taken back together.
+  std::string line(text.view());
+  line.append("\r\n");
+  const auto count = static_cast<int32_t>(line.size());
+  return platform::AppendWhole(file->handle, line.data(), count) == count ? 1 : 0;
 }
 
 int32_t WriteLine(ObjectValue value, const Text& text) {

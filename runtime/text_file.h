@@ -213,12 +213,12 @@ int32_t ReadBytes(ObjectValue value, void* destination, int32_t count);
 int32_t WriteLine(ObjectValue value, const Text& text);
 
 // Appends the bytes of `text` and CR LF at the end of the file under `value`
-// as one piece, after writing out its buffered bytes: returns non-zero when
-// the whole line landed; when only part of it could (a full disk, a file
-// size limit), the file is cut back to where the line began and 0 is
-// returned. A line is always begun on a line of its own: where the file
-// ends without a line end (a line cut short by a power cut, say), CR LF is
-// put before it. The file must be open for appending (OPTION_APPEND).
+// as one piece, right after its last byte, after writing out its buffered
+// bytes: returns non-zero when the whole line landed. When only part of it
+// could (a full disk, a file size limit), the file is cut back to where the
+// line began, so that the next line does not continue a broken one, and 0 is
+// returned (see platform::AppendWhole for where the cut is left out). The
+// file must be open with OPTION_APPEND.
 int32_t AppendLine(ObjectValue value, const Text& text);
 
 // Writes out the buffered bytes of the file under `value`, then has the

@@ -373,6 +373,49 @@ TEST_F(TextFileTest, HandoffPathLandsInItsDirectory) {
   EXPECT_EQ(QueryFileSize("raspuns\\cant.txt"), 7);
 }
 
+// The held-folder opens reach the folder's own entry and nothing else: a
+// file of the same name in the current folder is left alone, and what they
+// would meet is told beforehand without touching it.
+TEST_F(TextFileTest, HeldFolderOpensReachTheFoldersOwnEntry) {
+  std::filesystem::create_directories("station/dir");
+  PutFile("Kavrin.inf", "outside");
+  PutFile("station/Kavrin.inf", "COM3\r\n");
+  const FolderHandle here = HoldCurrentFolder();
+  FolderOutcome outcome;
+  const FolderHandle station = HoldFolder(here, "station", false, &outcome);
+  ASSERT_NE(station, 0);
+
+  EntryFacts facts = InspectEntry(station, "Kavrin.inf", OPTION_NO_LINK);
+  EXPECT_EQ(facts.kind, EntryKind::kFile);
+  EXPECT_EQ(facts.size, 6);
+  EXPECT_EQ(facts.links, 1u);
+  EXPECT_EQ(InspectEntry(station, "dir", OPTION_TRUSTED_LINK).kind, EntryKind::kFolder);
+  EXPECT_EQ(InspectEntry(station, "log.txt", 0).kind, EntryKind::kMissing);
+
+  ObjectValue file = OpenForReading(AUTO_NUMBER, station, "Kavrin.inf", OPTION_SHARE_READ);
+  ASSERT_NE(file, 0);
+  EXPECT_EQ(ReadLine(file).view(), "COM3");
+  CloseTextFile(file);
+  file = CreateTextFile(AUTO_NUMBER, station, "Kavrin.inf", OPTION_NO_LINK | OPTION_ONE_NAME);
+  ASSERT_NE(file, 0);
+  EXPECT_EQ(WriteLine(file, "COM1"), 6);
+  CloseTextFile(file);
+  EXPECT_EQ(FileContents("station/Kavrin.inf"), "COM1\r\n");
+  file = CreateTextFile(AUTO_NUMBER, station, "new.txt", OPTION_NO_LINK);
+  ASSERT_NE(file, 0);
+  CloseTextFile(file);
+  EXPECT_TRUE(std::filesystem::is_regular_file("station/new.txt"));
+  // A folder is no file to any of them.
+  EXPECT_EQ(CreateTextFile(AUTO_NUMBER, station, "dir", OPTION_NO_LINK), 0);
+  EXPECT_EQ(OpenForUpdate(AUTO_NUMBER, station, "dir", OPTION_SHARE_READ), 0);
+  EXPECT_EQ(OpenForReading(AUTO_NUMBER, station, "dir", OPTION_SHARE_READ), 0);
+  EXPECT_TRUE(std::filesystem::is_directory("station/dir"));
+  ReleaseFolder(station);
+  ReleaseFolder(here);
+  EXPECT_EQ(FileContents("Kavrin.inf"), "outside");
+  EXPECT_FALSE(std::filesystem::exists("new.txt"));
+}
+
 TEST_F(TextFileTest, ReopeningANumberClosesItsFileFirst) {
   ASSERT_NE(OpenForUpdate(0, "a"), 0);
   EXPECT_EQ(WriteLine(0, "pending"), 9);
@@ -475,6 +518,53 @@ TEST_F(TextFileTest, FlushToDiskWritesTheBufferOutAndSaysWhetherTheDiskHasIt) {
   EXPECT_EQ(FileContents("value"), line + "\r\nmore\r\n");
   EXPECT_EQ(FlushToDisk(file), 0);
   EXPECT_EQ(FlushToDisk(AUTO_NUMBER), 0);
+}
+
+// Bytes that wait in a buffer are the caller's until they are out: a write
+// or a size that needs them out says so when that fails, and a line
+// appended is whole or gone.
+TEST_F(TextFileTest, BufferedBytesWhoseWriteOutFailsAreToldAndLinesAreWholeOrGone) {
+  ObjectValue file = OpenForUpdate(AUTO_NUMBER, "buffered", OPTION_SHARE_READ);
+  ASSERT_NE(file, 0);
+  // Still in the buffer, yet counted.
+  EXPECT_EQ(WriteLine(file, Text(Pattern(98))), 100);
+  EXPECT_EQ(QueryOpenFileSize(file), 100);
+  CloseTextFile(file);
+
+  PutFile("log", std::string(50, 'x') + "\r\n");
+  {
+    platform::FileSizeLimit limit(64);
+    if (!limit.ok()) GTEST_SKIP() << "no file size limit on this platform";
+    file = OpenForUpdate(AUTO_NUMBER, "short", OPTION_SHARE_READ);
+    ASSERT_NE(file, 0);
+    EXPECT_EQ(WriteLine(file, Text(Pattern(98))), 100);
+    // Their write-out fails: the size is not to be had.
+    EXPECT_EQ(QueryOpenFileSize(file), -1);
+    CloseTextFile(file);
+
+    file = OpenForUpdate(AUTO_NUMBER, "later", OPTION_SHARE_READ);
+    ASSERT_NE(file, 0);
+    EXPECT_EQ(WriteLine(file, Text(Pattern(3000))), 3002);
+    // This write takes the buffer's bytes out first, and they do not fit.
+    EXPECT_LT(WriteLine(file, Text(Pattern(3000))), 3002);
+    CloseTextFile(file);
+
+    file =
+        OpenForUpdate(AUTO_NUMBER, "log", OPTION_SHARE_READ | OPTION_SHARE_WRITE | OPTION_APPEND);
+    ASSERT_NE(file, 0);
+    EXPECT_NE(AppendLine(file, "fits"), 0);
+    EXPECT_EQ(AppendLine(file, Text(Pattern(20))), 0);
+    CloseTextFile(file);
+    EXPECT_EQ(FileContents("log"), std::string(50, 'x') + "\r\nfits\r\n");
+  }
+  file = OpenForUpdate(AUTO_NUMBER, "log", OPTION_SHARE_READ | OPTION_SHARE_WRITE | OPTION_APPEND);
+  ASSERT_NE(file, 0);
+  // Bytes written before go out first, then the line right after them.
+  EXPECT_EQ(WriteLine(file, "before"), 8);
+  EXPECT_NE(AppendLine(file, "next"), 0);
+  CloseTextFile(file);
+  EXPECT_EQ(FileContents("log"), std::string(50, 'x') + "\r\nfits\r\nbefore\r\nnext\r\n");
+  EXPECT_EQ(AppendLine(AUTO_NUMBER, "x"), 0);
 }
 
 TEST_F(TextFileTest, QueryFileSize) {

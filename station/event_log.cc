@@ -41,7 +41,9 @@ bool RecordLine(const RunFolders& folders, const Text& newQuantity) {
 
   bool kept = false;
   if (log != 0) {
-    kept = runtime::WriteLine(log, line) == runtime::TextLength(line) + 2;
+    // Whole or not at all: a line cut short (a full disk) is taken back, so
+    // that the next run's line does not continue it.
+    kept = runtime::AppendLine(log, line) != 0;
     // On the disk before the value is handed over, so that a power cut never
     // leaves a handed-over value that the log does not know. A flush that
     // fails changes nothing else: the line is written as well as it can be.

@@ -158,6 +158,8 @@ TEST_F(StagesTest, ALogLineCutShortIsToldAndTheValueStillHandedOver) {
   }
   EXPECT_EQ(message, "Eroare\n" + LogLostMessage(quantity));
   EXPECT_EQ(FileContents("raspuns/cant.txt"), quantity + "\r\n");
+  // Nothing of the lost line stays for the next run's line to continue.
+  EXPECT_EQ(FileContents("log.txt"), std::string(50, 'x') + "\r\n");
 }
 
 TEST_F(StagesTest, HandoffWritesOneLineAndLeavesNothingElse) {
@@ -269,6 +271,35 @@ TEST_F(StagesTest, TheLogLineAndTheValueAreFlushedWholeAndInThatOrder) {
   // the value has its name and the temporary is gone.
   const std::vector<runtime::platform::SeenFlush> seen = watch.seen();
   if (!seen.empty() && seen.back().directory) EXPECT_EQ(seen.back().entries, "cant.txt ");
+}
+
+// Where folders are flushed at all: the station folder once raspuns is made
+// in it, before the value's temporary is flushed, and raspuns last, once the
+// value has its name and the temporary is gone. Nothing is flushed after.
+TEST_F(StagesTest, FoldersAreFlushedOnceTheirNamesAreAsTheyStay) {
+  const std::string station = std::filesystem::current_path().filename().string();
+  runtime::platform::FlushWatch watch(false);
+  ASSERT_TRUE(watch.ok());
+  HandoffStage(Text(kStx + "4.40"));
+  EXPECT_EQ(FileContents("raspuns/cant.txt"), kStx + "4.40\r\n");
+  std::vector<std::string> flushes;
+  bool folders = false;
+  for (const runtime::platform::SeenFlush& flush : watch.seen()) {
+    folders = folders || flush.directory;
+    flushes.push_back(flush.directory ? "folder " + flush.name + ": " + flush.entries
+                                      : "file " + std::to_string(flush.size));
+  }
+  if (!folders) {
+    // Windows: the names are journaled, and the move writes through.
+    EXPECT_EQ(flushes, std::vector<std::string>{"file 7"});
+    return;
+  }
+  const std::vector<std::string> expected = {
+      "folder " + station + ": raspuns ",
+      "file 7",
+      "folder raspuns: cant.txt ",
+  };
+  EXPECT_EQ(flushes, expected);
 }
 
 TEST_F(StagesTest, AFailedFlushKeepsTheValueOutAndSaysSoButKeepsTheLogLine) {

@@ -271,30 +271,6 @@ LinkTrust QueryLinkTrust(const char* path);
 // kFirstExistingDriveType mean that there is no such drive or root.
 uint32_t QueryDriveType(const char* path);
 
-// To go: only tests call it.
-// Gives the file `from` the name `to`, but only while nothing has that
-// name: an existing `to` is never replaced, and a reader never sees `to`
-// half written. Returns true when the file was moved; false when `to`
-// exists (then `from` is left as it was) or the platform refused.
-// Windows: MoveFileExA with MOVEFILE_WRITE_THROUGH and without
-// MOVEFILE_REPLACE_EXISTING, tried again a few times after a short pause on
-// a sharing or access error (another program may hold `from` for a moment),
-// never on "already exists". POSIX: link() then unlink() of `from`, then
-// the directories of both names are flushed to the disk; where the file
-// system refuses hard links, an exclusive create of `to` that the content is
-// copied into and flushed. Either way a true return means that both names
-// are as they now are on the disk too, except where a directory flush failed
-// (the move still happened: `to` holds the whole file, which only a power
-// cut could then take away again).
-//
-// The content itself is not flushed here: flush the file before the move,
-// or a power cut may leave `to` present but empty.
-bool MoveWithoutReplacing(const char* from, const char* to);
-
-// To go: only tests call it.
-// Removes the file `path`. Returns true when it was removed.
-bool RemoveFileAt(const char* path);
-
 // True when paths can name a drive by letter and colon ("C:").
 bool PathsHaveDriveLetters();
 

@@ -347,7 +347,11 @@ void Reach(int directory, const std::string& name, LinkRule links, Reached* reac
       close(reached->parent);
       reached->parent = folder;
       reached->name.clear();
-      if (folder >= 0 && fstat(folder, &info) == 0) reached->facts.kind = EntryKind::kFolder;
+      if (folder >= 0 && fstat(folder, &info) == 0) {
+        reached->facts.kind = EntryKind::kFolder;
+      } else if (untrusted) {
+        reached->facts.kind = EntryKind::kUntrustedLink;
+      }
       return;
     }
     if (fstatat(reached->parent, last.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -718,16 +722,6 @@ uint32_t QueryDriveType(const char* path) {
 
 namespace {
 
-// Flushes the directories that hold `source` and `target` once both names
-// are as they should stay: one flush makes the new name and the removal of
-// the old one durable together, so a power cut after it leaves neither the
-// target missing nor the source behind.
-void FlushDirectoriesOf(const std::string& source, const std::string& target) {
-  const std::string target_directory = DirectoryOf(target);
-  FlushDirectory(target_directory);
-  if (DirectoryOf(source) != target_directory) FlushDirectory(DirectoryOf(source));
-}
-
 // True when a failed linkat() means that the file system keeps no hard
 // links, rather than that the move itself is refused.
 bool NoHardLinks(int error) {
@@ -761,22 +755,6 @@ bool RenameUnderFolderLock(int directory, const char* from, const char* to) {
 
 }  // namespace
 
-bool MoveWithoutReplacing(const char* from, const char* to) {
-  const std::string source = PosixPath(from);
-  const std::string target = PosixPath(to);
-  if (link(source.c_str(), target.c_str()) == 0) {
-    unlink(source.c_str());
-    FlushDirectoriesOf(source, target);
-    return true;
-  }
-  if (errno == EEXIST || !NoHardLinks(errno)) return false;
-  if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
-    return false;
-  }
-  FlushDirectoriesOf(source, target);
-  return true;
-}
-
 bool MoveWithoutReplacingIn(FolderHandle folder, const char* from, const char* to) {
   if (!IsOneEntry(from) || !IsOneEntry(to)) return false;
   const int directory = FolderFd(folder);
@@ -801,8 +779,6 @@ bool MoveWithoutReplacingIn(FolderHandle folder, const char* from, const char* t
   if (moved) FlushDirectoryFd(directory);
   return moved;
 }
-
-bool RemoveFileAt(const char* path) { return unlink(PosixPath(path).c_str()) == 0; }
 
 bool PathsHaveDriveLetters() { return false; }
 

@@ -57,16 +57,22 @@ TEST_F(FilePosixTest, BackslashesSeparatePathComponents) {
 
 TEST_F(FilePosixTest, NewAndMovedNamesAreFlushedWithTheirDirectories) {
   const std::string scratch = std::filesystem::path(scratch_.path()).filename().string();
+  const FolderHandle here = HoldCurrentFolder();
+  ASSERT_NE(here, 0);
   FlushWatch watch(false);
   ASSERT_TRUE(watch.ok());
-  ASSERT_TRUE(MakeOneDirectory("raspuns"));
-  EXPECT_FALSE(MakeOneDirectory("raspuns"));
+  ASSERT_TRUE(MakeOneDirectory("made"));
+  EXPECT_FALSE(MakeOneDirectory("made"));
+  FolderOutcome outcome;
+  const FolderHandle raspuns = HoldFolderIn(here, "raspuns", true, &outcome);
+  ASSERT_NE(raspuns, 0);
   PutFile("raspuns/cant-1.tmp", "1\r\n");
-  ASSERT_TRUE(MoveWithoutReplacing("raspuns\\cant-1.tmp", "raspuns\\cant.txt"));
+  ASSERT_TRUE(MoveWithoutReplacingIn(raspuns, "cant-1.tmp", "cant.txt"));
   PutFile("raspuns/cant-2.tmp", "2\r\n");
-  EXPECT_FALSE(MoveWithoutReplacing("raspuns\\cant-2.tmp", "raspuns\\cant.txt"));
-  ASSERT_TRUE(MakeOneDirectory("other"));
-  ASSERT_TRUE(MoveWithoutReplacing("raspuns\\cant-2.tmp", "other\\moved"));
+  EXPECT_FALSE(MoveWithoutReplacingIn(raspuns, "cant-2.tmp", "cant.txt"));
+  ASSERT_TRUE(MoveWithoutReplacingIn(raspuns, "cant-2.tmp", "moved"));
+  ReleaseFolder(raspuns);
+  ReleaseFolder(here);
 
   // Each directory as it was when flushed: the new name there, and the old
   // one already gone, so that one flush makes both durable.
@@ -76,8 +82,10 @@ TEST_F(FilePosixTest, NewAndMovedNamesAreFlushedWithTheirDirectories) {
     flushed.push_back(flush.name + ": " + flush.entries);
   }
   const std::vector<std::string> expected = {
-      scratch + ": raspuns ", "raspuns: cant.txt ", scratch + ": other raspuns ",
-      "other: moved ",        "raspuns: cant.txt ",
+      scratch + ": made ",
+      scratch + ": made raspuns ",
+      "raspuns: cant.txt ",
+      "raspuns: cant.txt moved ",
   };
   EXPECT_EQ(flushed, expected);
 }
@@ -354,6 +362,7 @@ TEST_F(FilePosixTest, EveryLinkOnTheWayToAFileIsJudgedByItsOwner) {
   ASSERT_EQ(symlink("elsewhere/weigh.log", "their_file"), 0);
   ASSERT_EQ(symlink("their_file", "chain_to_theirs"), 0);
   ASSERT_EQ(symlink("their_logs/new.log", "dangling_through_theirs"), 0);
+  ASSERT_EQ(symlink("their_logs/", "folder_through_theirs"), 0);
   std::string why_not;
   if (!GiveLinkToOtherUser("their_logs", &why_not) ||
       !GiveLinkToOtherUser("their_file", &why_not)) {
@@ -363,7 +372,8 @@ TEST_F(FilePosixTest, EveryLinkOnTheWayToAFileIsJudgedByItsOwner) {
   ASSERT_NE(here, 0);
   EXPECT_EQ(ReadEntry(here, "through_mine"), "mine");
   EXPECT_EQ(InspectEntryIn(here, "through_mine", LinkRule::kTrusted).kind, EntryKind::kFile);
-  for (const char* name : {"through_theirs", "chain_to_theirs", "dangling_through_theirs"}) {
+  for (const char* name :
+       {"through_theirs", "chain_to_theirs", "dangling_through_theirs", "folder_through_theirs"}) {
     EXPECT_EQ(ReadEntry(here, name), "refused") << name;
     EXPECT_EQ(ReadEntry(here, name, FileDisposition::kOpenAlways), "refused") << name;
     EXPECT_EQ(InspectEntryIn(here, name, LinkRule::kTrusted).kind, EntryKind::kUntrustedLink)

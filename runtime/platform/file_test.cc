@@ -466,31 +466,37 @@ TEST_F(FileTest, FilesWithASecondNameAreRefusedWhereAsked) {
 }
 
 TEST_F(FileTest, MovesNeverReplaceAnExistingName) {
-  ASSERT_TRUE(MakeOneDirectory("out"));
+  const FolderHandle here = HoldCurrentFolder();
+  ASSERT_NE(here, 0);
+  FolderOutcome outcome;
+  const FolderHandle out = HoldFolderIn(here, "out", true, &outcome);
+  ASSERT_NE(out, 0);
   PutFile("out/new.tmp", "value\r\n");
-  EXPECT_TRUE(MoveWithoutReplacing("out\\new.tmp", "out\\cant.txt"));
+  EXPECT_TRUE(MoveWithoutReplacingIn(out, "new.tmp", "cant.txt"));
   EXPECT_FALSE(Exists("out/new.tmp"));
   EXPECT_EQ(FileContents("out/cant.txt"), "value\r\n");
 
   // A name that is taken stays as it was, and so does the file to move.
   PutFile("out/other.tmp", "later\r\n");
-  EXPECT_FALSE(MoveWithoutReplacing("out\\other.tmp", "out\\cant.txt"));
+  EXPECT_FALSE(MoveWithoutReplacingIn(out, "other.tmp", "cant.txt"));
   EXPECT_EQ(FileContents("out/cant.txt"), "value\r\n");
   EXPECT_EQ(FileContents("out/other.tmp"), "later\r\n");
 
   // Also while the file under that name is open for reading.
   FileHandle reader = Open("out\\cant.txt", kRead, kFileShareRead);
   ASSERT_NE(reader, 0);
-  EXPECT_FALSE(MoveWithoutReplacing("out\\other.tmp", "out\\cant.txt"));
+  EXPECT_FALSE(MoveWithoutReplacingIn(out, "other.tmp", "cant.txt"));
   CloseFileHandle(reader);
   EXPECT_EQ(FileContents("out/cant.txt"), "value\r\n");
 
-  EXPECT_FALSE(MoveWithoutReplacing("out\\missing.tmp", "out\\fresh.txt"));
+  EXPECT_FALSE(MoveWithoutReplacingIn(out, "missing.tmp", "fresh.txt"));
   EXPECT_FALSE(Exists("out/fresh.txt"));
 
-  EXPECT_TRUE(RemoveFileAt("out\\other.tmp"));
+  EXPECT_TRUE(RemoveFileIn(out, "other.tmp"));
   EXPECT_FALSE(Exists("out/other.tmp"));
-  EXPECT_FALSE(RemoveFileAt("out\\other.tmp"));
+  EXPECT_FALSE(RemoveFileIn(out, "other.tmp"));
+  ReleaseFolder(out);
+  ReleaseFolder(here);
 }
 
 TEST_F(FileTest, EntriesReportSizesBeyondFourGigabytes) {

@@ -111,6 +111,21 @@ bool RefusedAfterOpen(HANDLE file, LinkRule links, bool one_name) {
          information.nNumberOfLinks > 1;
 }
 
+// MoveFileExA without MOVEFILE_REPLACE_EXISTING never replaces `to`, and
+// MOVEFILE_WRITE_THROUGH returns once the move is on the disk. Tried again a
+// few times after a short pause on a sharing or access error (another
+// program may hold `from` for a moment), never on "already exists".
+bool MoveWritingThrough(const char* from, const char* to) {
+  for (int attempt = 0;; ++attempt) {
+    if (MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH)) return true;
+    const DWORD error = GetLastError();
+    const bool transient = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+                           error == ERROR_LOCK_VIOLATION;
+    if (!transient || attempt == 4) return false;
+    Sleep(10u << attempt);
+  }
+}
+
 }  // namespace
 
 FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
@@ -272,7 +287,7 @@ uint32_t QueryEntryAttributesIn(FolderHandle folder, const char* name) {
 bool MoveWithoutReplacingIn(FolderHandle folder, const char* from, const char* to) {
   if (!IsOneEntry(from) || !IsOneEntry(to)) return false;
   const std::string prefix = Folder(folder)->prefix;
-  return MoveWithoutReplacing((prefix + from).c_str(), (prefix + to).c_str());
+  return MoveWritingThrough((prefix + from).c_str(), (prefix + to).c_str());
 }
 
 bool RemoveFileIn(FolderHandle folder, const char* name) {
@@ -368,19 +383,6 @@ LinkTrust QueryLinkTrust(const char* path) {
 }
 
 uint32_t QueryDriveType(const char* path) { return GetDriveTypeA(path); }
-
-bool MoveWithoutReplacing(const char* from, const char* to) {
-  for (int attempt = 0;; ++attempt) {
-    if (MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH)) return true;
-    const DWORD error = GetLastError();
-    const bool transient = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
-                           error == ERROR_LOCK_VIOLATION;
-    if (!transient || attempt == 4) return false;
-    Sleep(10u << attempt);
-  }
-}
-
-bool RemoveFileAt(const char* path) { return DeleteFileA(path) != FALSE; }
 
 bool PathsHaveDriveLetters() { return true; }
 
