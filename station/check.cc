@@ -9,7 +9,6 @@
 #include "runtime/text_file.h"
 #include "station/check_files.h"
 #include "station/file_verdicts.h"
-#include "station/options.h"
 #include "station/station.h"
 #include "station/version.h"
 
@@ -29,6 +28,23 @@ const char* const kStatusWords[] = {"a stable weight was read",
                                     "the value would be empty"};
 
 }  // namespace
+
+bool HasDigest(const runtime::FileDigest& program) {
+  return program.failure.empty() && program.sha256.size() == 64 &&
+         program.sha256.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+std::string IdentificationText(const runtime::FileDigest& program) {
+  std::string text = "Program file: " + VisibleName(program.path) + "\n";
+  if (HasDigest(program)) {
+    text += "SHA-256: " + program.sha256 + "\n";
+  } else {
+    text += "SHA-256: cannot be computed: " +
+            (program.failure.empty() ? std::string("the system gave no digest") : program.failure) +
+            "\n";
+  }
+  return text;
+}
 
 int RunCheck(std::string* report, const WaitLimits& limits) {
   runtime::CreateProgramHeap();
