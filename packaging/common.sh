@@ -13,26 +13,9 @@ version_quad() {
   (IFS=.; echo "${parts[*]}")
 }
 
-failures=0
-# fail MESSAGE: reports a failed check; the test goes on and fails at the end.
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-# check DESCRIPTION COMMAND...: runs the command; a non-zero status is a failure.
-check() {
-  local description=$1
-  shift
-  if "$@"; then echo "ok: $description"; else fail "$description"; fi
-}
-# finish_test: exits with the verdict.
-finish_test() {
-  if [ "$failures" -gt 0 ]; then
-    echo "$failures check(s) failed"
-    exit 1
-  fi
-  echo "all checks passed"
-}
+# fail, check and finish_test: the checks of every shell test.
+# shellcheck source=scripts/test_harness.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../scripts/test_harness.sh"
 
 # same_bytes FILE PRINTF-FORMAT [ARGS]: the file holds exactly these bytes.
 same_bytes() {

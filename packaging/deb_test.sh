@@ -87,9 +87,14 @@ check "cmake --install installs the same files" [ "$installed" = "$expected_file
 # --- Installed into a Debian root, run, and removed -------------------------------
 if [ ! -d "$cache/bookworm" ]; then
   echo "Making a minimal Debian 12 root in $cache (once)"
+  # From the archive the machine's apt uses, which names it; without one,
+  # one line and the end of the test.
+  # shellcheck source=scripts/apt_sources.sh
+  . "$top/scripts/apt_sources.sh"
+  require_debian_archive bookworm "a minimal Debian 12 root (debootstrap)"
   rm -rf --one-file-system "$cache/bookworm.new"
   mkdir -p "$cache"
-  debootstrap --variant=minbase bookworm "$cache/bookworm.new" http://deb.debian.org/debian \
+  debootstrap --variant=minbase bookworm "$cache/bookworm.new" "$debian_archive" \
     >"$cache/debootstrap.log" 2>&1 || { tail -20 "$cache/debootstrap.log"; exit 1; }
   rm -f "$cache"/bookworm.new/var/cache/apt/archives/*.deb
   mv "$cache/bookworm.new" "$cache/bookworm"

@@ -1,10 +1,15 @@
-# Shared by the scripts: Debian packages, a virtual display and 32-bit
-# programs.
+# Shared by the scripts: Debian packages, the Debian archive, a virtual
+# display and 32-bit programs.
 # Source it; it defines functions only.
 
 # ensure_packages: see scripts/packages.sh.
 # shellcheck source=scripts/packages.sh
 . "$(dirname "${BASH_SOURCE[0]}")/packages.sh"
+
+# require_debian_archive: the Debian archive of the machine's apt sources;
+# see scripts/apt_sources.sh.
+# shellcheck source=scripts/apt_sources.sh
+. "$(dirname "${BASH_SOURCE[0]}")/apt_sources.sh"
 
 # start_virtual_display: starts Xvfb on a free display and exports DISPLAY;
 # stop_virtual_display ends it.

@@ -18,16 +18,8 @@ scratch=$(mktemp -d)
 chmod 755 "$scratch"
 trap 'rm -rf "$scratch"' EXIT
 
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-check() {
-  local description=$1
-  shift
-  if "$@"; then echo "ok: $description"; else fail "$description"; fi
-}
+# shellcheck source=scripts/test_harness.sh
+. "$here/test_harness.sh"
 
 repo=$scratch/repo
 # package NAME VERSION ARCHITECTURE MULTI-ARCH DEPENDS: a .deb in the pool.
@@ -209,8 +201,4 @@ check "nothing was fetched" bash -c "! grep -q '^Get:.* demo' '$scratch/stuck.tx
 install_on fresh nothing libdemo1 || fail "the install step failed with nothing to install"
 check "with everything installed, apt-get is not called" calls nothing '' 0
 
-if [ "$failures" -gt 0 ]; then
-  echo "$failures failed"
-  exit 1
-fi
-echo "all passed"
+finish_test

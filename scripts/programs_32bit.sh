@@ -7,7 +7,9 @@
 # Windows tests were run with. Debian 12's own (7.2) does not do: it treats
 # MAP_FIXED_NOREPLACE as a hint, and 32-bit Wine loops reserving its address
 # space.
-qemu_user_mirror=http://deb.debian.org/debian
+# It comes from the Debian archive of the machine's apt sources.
+# shellcheck source=scripts/apt_sources.sh
+. "$(dirname "${BASH_SOURCE[0]}")/apt_sources.sh"
 qemu_user_suite=bookworm-backports
 qemu_user_version=1:10.0.2+ds-2+deb13u1~bpo12+1
 # Kept for good: the F flag makes the kernel open the interpreter once, when it
@@ -107,6 +109,8 @@ apt_error() {
 fetch_qemu_user() {
   local folder=$1 arch
   arch=$(dpkg --print-architecture)
+  require_debian_archive bookworm "qemu-user ($qemu_user_suite)"
+  local qemu_user_mirror=$debian_archive
   printf 'deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s %s main\n' \
     "$qemu_user_mirror" "$qemu_user_suite" >"$folder/sources.list"
   mkdir -p "$folder/lists/partial" "$folder/cache/archives/partial"

@@ -9,16 +9,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-check() {
-  local description=$1
-  shift
-  if "$@"; then echo "ok: $description"; else fail "$description"; fi
-}
+# shellcheck source=scripts/test_harness.sh
+. "$here/test_harness.sh"
 
 # The first bytes of ELF headers, as od prints them: a 32-bit x86 program
 # linked as a position-independent executable and as a fixed one, and a
@@ -261,8 +253,4 @@ rm "$i386_probe"
 set_up
 check "without the probe program (wine32 missing): one line, exit 1" one_line_saying "wine32:i386"
 
-if [ "$failures" -gt 0 ]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "all checks passed"
+finish_test

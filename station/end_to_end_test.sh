@@ -23,30 +23,9 @@
 # per case.
 set -euo pipefail
 
-mode=$1 weigh=$2 sim=$3 case_name=$4
-if [ "$mode" = wine ]; then
-  wine_run=$5 prefix=$6 com=$7
-fi
-[ -x "$sim" ] || { echo "no scale simulator at $sim (build the native preset first)"; exit 1; }
-sim_on_windows=no
-case $sim in *.exe) sim_on_windows=yes ;; esac
-
-scratch=$(mktemp -d)
-sim_pid="" relay_pid="" holder_pid=""
-extra_pids=()
-extra_dirs=()
-cleanup() {
-  [ ${#extra_dirs[@]} -gt 0 ] && rm -rf "${extra_dirs[@]}"
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
-  [ ${#extra_pids[@]} -gt 0 ] && kill "${extra_pids[@]}" 2>/dev/null || true
-  [ -n "$relay_pid" ] && kill "$relay_pid" 2>/dev/null || true
-  [ -n "$holder_pid" ] && kill "$holder_pid" 2>/dev/null || true
-  [ "$mode" = wine ] && rm -f "$prefix/dosdevices/com$com" "$prefix/dosdevices/com$((com + 200))"
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-mkdir "$scratch/run"
-cd "$scratch/run"
+# shellcheck source=station/end_to_end_common.sh
+. "$(dirname "$0")/end_to_end_common.sh"
+sim_options=(--quiet)
 
 fail() {
   echo "FAIL [$case_name]: $*"
@@ -58,64 +37,6 @@ fail() {
     head -20 "${stderr_of[$launched]}"
   fi
   exit 1
-}
-
-# Runs a Windows program under Wine in the background, its output going
-# straight to the files given (wine-run would keep it until the end).
-wine_in_background() {
-  local out=$1 err=$2
-  shift 2
-  WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine "$@" \
-    >"$out" 2>"$err" &
-}
-
-# Starts scale-sim.exe under Wine on one end of a new socat pair and points
-# the program at the other end.
-start_windows_scale() {
-  "$wine_run" "$prefix" --boot
-  socat pty,raw,echo=0,link="$scratch/line-a" pty,raw,echo=0,link="$scratch/line-b" &
-  relay_pid=$!
-  for _ in $(seq 100); do
-    [ -e "$scratch/line-a" ] && [ -e "$scratch/line-b" ] && break
-    sleep 0.05
-  done
-  ln -sfn "$(readlink -f "$scratch/line-a")" "$prefix/dosdevices/com$com"
-  ln -sfn "$(readlink -f "$scratch/line-b")" "$prefix/dosdevices/com$((com + 200))"
-  wine_in_background "$scratch/sim.out" "$scratch/sim.err" \
-    "$sim" --quiet --device "COM$((com + 200))" "$@"
-  sim_pid=$!
-  for _ in $(seq 600); do
-    [ -s "$scratch/sim.out" ] && break
-    sleep 0.05
-  done
-  [ "$(head -n1 "$scratch/sim.out" | tr -d '\r')" = "COM$((com + 200))" ] ||
-    fail "scale-sim.exe did not start: $(cat "$scratch/sim.err")"
-  printf 'COM%s\r\n' "$com" >Kavrin.inf
-}
-
-# Starts the simulated scale with the given script and points the program
-# at it.
-start_scale() {
-  if [ "$sim_on_windows" = yes ]; then
-    start_windows_scale "$@"
-    return
-  fi
-  "$sim" --quiet "$@" >"$scratch/sim.out" 2>"$scratch/sim.err" &
-  sim_pid=$!
-  for _ in $(seq 100); do
-    [ -s "$scratch/sim.out" ] && break
-    sleep 0.05
-  done
-  local device
-  device=$(head -n1 "$scratch/sim.out")
-  [ -n "$device" ] || fail "the simulated scale did not start: $(cat "$scratch/sim.err")"
-  if [ "$mode" = wine ]; then
-    "$wine_run" "$prefix" --boot
-    ln -sfn "$device" "$prefix/dosdevices/com$com"
-    printf 'COM%s\r\n' "$com" >Kavrin.inf
-  else
-    printf '%s\r\n' "$device" >Kavrin.inf
-  fi
 }
 
 # Starts the program in the background; its pid is in $launched. Its

@@ -11,24 +11,8 @@
 # prefix is linked to the simulated scale's pseudo-terminal.
 set -euo pipefail
 
-mode=$1 weigh=$2 sim=$3 case_name=$4
-if [ "$mode" = wine ]; then
-  wine_run=$5 prefix=$6 com=$7
-fi
-[ -x "$sim" ] || { echo "no scale simulator at $sim (build the native preset first)"; exit 1; }
-
-scratch=$(mktemp -d)
-sim_pid=""
-holder_pid=""
-cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
-  [ -n "$holder_pid" ] && kill "$holder_pid" 2>/dev/null || true
-  [ "$mode" = wine ] && rm -f "$prefix/dosdevices/com$com"
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-mkdir "$scratch/run"
-cd "$scratch/run"
+# shellcheck source=station/end_to_end_common.sh
+. "$(dirname "$0")/end_to_end_common.sh"
 
 fail() {
   echo "FAIL [$case_name]: $*"
@@ -38,27 +22,8 @@ fail() {
   exit 1
 }
 
-# Starts the simulated scale (tracing) with the given script and points the
-# program at it.
-start_scale() {
-  "$sim" "$@" >"$scratch/sim.out" 2>"$scratch/sim.err" &
-  sim_pid=$!
-  for _ in $(seq 100); do
-    [ -s "$scratch/sim.out" ] && break
-    sleep 0.05
-  done
-  device=$(head -n1 "$scratch/sim.out")
-  [ -n "$device" ] || fail "the simulated scale did not start: $(cat "$scratch/sim.err")"
-  if [ "$mode" = wine ]; then
-    "$wine_run" "$prefix" --boot
-    ln -sfn "$device" "$prefix/dosdevices/com$com"
-    printf 'COM%s\r\n' "$com" >Kavrin.inf
-  else
-    printf '%s\r\n' "$device" >Kavrin.inf
-  fi
-}
-
-# How many requests the scale has received.
+# How many requests the scale has received: it traces each (start_scale
+# gives it no --quiet).
 requests() { grep -c 'request: step' "$scratch/sim.err" || true; }
 
 # Runs the program with the given arguments in the current folder; its

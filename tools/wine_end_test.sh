@@ -20,11 +20,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+# shellcheck source=scripts/test_harness.sh
+. "$here/../scripts/test_harness.sh"
 
 # with_program TEXT: the processes of the prefix whose command line holds TEXT.
 with_program() {
@@ -93,8 +90,4 @@ left=$(for pid in $(with_program ""); do if is_wine "$pid"; then echo "$pid"; fi
 kill -0 "$plain" 2>/dev/null || fail "a shell with WINEPREFIX set was ended"
 kill -0 "$other" 2>/dev/null || fail "Wine of another prefix was ended"
 
-if [ "$failures" -gt 0 ]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "all checks passed"
+finish_test
