@@ -1,6 +1,6 @@
 #include "station/check_planted.h"
 
-#include "station/check.h"
+#include "station/visible_text.h"
 
 namespace station {
 

@@ -226,6 +226,42 @@ TEST_F(CheckRunTest, FoldersOtherUsersMayWriteAreWarnedAbout) {
   }
 }
 
+TEST_F(CheckRunTest, StickyFoldersOthersMayWriteAreNamed) {
+  PutFile("Kavrin.inf", "NOSUCHPORT\r\n");
+  runtime::DeviceAccess access;
+  if (!runtime::DescribeDeviceAccess(".", &access)) GTEST_SKIP() << "no owners and modes here";
+  using std::filesystem::perms;
+  const struct {
+    perms folder;
+    bool warned;
+  } cases[] = {
+      {perms::all | perms::sticky_bit, true},
+      // Its group may write it: that is other users too.
+      {perms::owner_all | perms::group_all | perms::sticky_bit, true},
+      {perms::owner_all | perms::group_read | perms::group_exec | perms::sticky_bit, false},
+  };
+  std::string report;
+  for (const auto& c : cases) {
+    std::filesystem::permissions(".", c.folder);
+    Check(&report);
+    EXPECT_EQ(Contains(report, "This folder is sticky, but other users may write it"), c.warned)
+        << report;
+  }
+  std::filesystem::permissions(".", perms::owner_all);
+}
+
+TEST_F(CheckRunTest, ALongUnicodeFirstLineIsShownAsAWeighingReadsIt) {
+  // Notepad's "Unicode", far over 2048 characters on the first line.
+  const std::string name(3000, 'b');
+  std::string bytes = "\xFF\xFE";
+  for (const char letter : name + "\r\n") bytes += std::string{letter, '\0'};
+  PutFile("Kavrin.inf", bytes);
+  std::string report;
+  Check(&report);
+  EXPECT_TRUE(Contains(report, "   First line: \"" + name + "\"\n")) << report.substr(0, 600);
+  EXPECT_EQ(DecodePortName(bytes).name.view(), name);
+}
+
 TEST_F(CheckRunTest, OneRequestAndTheStableReplyTraced) {
   std::string why_not;
   std::unique_ptr<SerialTestLine> line = SerialTestLine::Create(0, &why_not);

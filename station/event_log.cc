@@ -3,22 +3,27 @@
 #include "runtime/message_box.h"
 #include "runtime/text.h"
 #include "runtime/text_file.h"
+#include "station/file_verdicts.h"
 #include "station/station.h"
 
 namespace station {
 
 using runtime::Text;
 
-void RecordStage(const RunFolders& folders, const Text& newQuantity) {
+bool RecordLine(const RunFolders& folders, const Text& newQuantity) {
   // Shared reading and writing: other programs may read the log, and other
   // runs may append to it at the same time. A link under the name is
   // followed only when it is this user's or root's: one that another user
   // planted may lead to any file this user can write. A file with a second
   // name is refused too: that name may be another user's hard link to it.
-  const runtime::ObjectValue log = runtime::OpenForUpdate(
-      runtime::AUTO_NUMBER, folders.station, Text("log.txt"),
-      runtime::OPTION_SHARE_READ | runtime::OPTION_SHARE_WRITE | runtime::OPTION_APPEND |
-          runtime::OPTION_TRUSTED_LINK | runtime::OPTION_ONE_NAME);
+  // The open judges all that again for itself.
+  runtime::ObjectValue log = 0;
+  if (JudgeLog(folders).action != LogVerdict::Action::kRefuse) {
+    log = runtime::OpenForUpdate(runtime::AUTO_NUMBER, folders.station, Text("log.txt"),
+                                 runtime::OPTION_SHARE_READ | runtime::OPTION_SHARE_WRITE |
+                                     runtime::OPTION_APPEND | runtime::OPTION_TRUSTED_LINK |
+                                     runtime::OPTION_ONE_NAME);
+  }
 
   Text pending;
   ReadPendingQuantity(folders, &pending);
@@ -45,13 +50,19 @@ void RecordStage(const RunFolders& folders, const Text& newQuantity) {
     kept = runtime::FlushToDisk(log) != 0 && kept;
     runtime::CloseTextFile(log);
   }
-  if (!kept) {
-    // The line is lost, or may be at a power cut: the operator sees the new
-    // value and why. The value is still handed over.
-    runtime::ShowMessageBox(
-        Text("Eroare"), Text("Fisierul log.txt nu poate fi scris\nCantitate noua : ") + newQuantity,
-        0);
-  }
+  return kept;
+}
+
+void ShowLogLineLost(const Text& newQuantity) {
+  runtime::ShowMessageBox(
+      Text("Eroare"), Text("Fisierul log.txt nu poate fi scris\nCantitate noua : ") + newQuantity,
+      0);
+}
+
+void RecordStage(const RunFolders& folders, const Text& newQuantity) {
+  // The line is lost, or may be at a power cut: the operator sees the new
+  // value and why.
+  if (!RecordLine(folders, newQuantity)) ShowLogLineLost(newQuantity);
 }
 
 void RecordStage(const Text& newQuantity) {

@@ -10,6 +10,7 @@
 #include "runtime/process.h"
 #include "runtime/text.h"
 #include "runtime/text_file.h"
+#include "station/file_verdicts.h"
 #include "station/station.h"
 
 namespace station {
@@ -84,33 +85,39 @@ bool PlaceNewQuantity(runtime::FolderHandle folder, const Text& newQuantity) {
   return false;
 }
 
-void ShowPendingConflict(const Text& pending, const Text& newQuantity) {
+// The first line of a message whose run also lost its log line: the one
+// box then names both files and the value.
+Text LineLostPrefix(bool lineLost) {
+  return lineLost ? Text("Fisierul log.txt nu poate fi scris\n") : Text();
+}
+
+void ShowPendingConflict(const Text& pending, const Text& newQuantity, bool lineLost) {
   runtime::ShowMessageBox(Text("Eroare"),
-                          Text("Cantitate netratata : ") + pending +
+                          LineLostPrefix(lineLost) + Text("Cantitate netratata : ") + pending +
                               Text("\n!ATENTIE! - NU SE CALCULEAZA - !ATENTIE!\n"
                                    "Cantitate Noua NETRATATA : ") +
                               newQuantity,
                           0);
 }
 
-void ShowNotWritten(const Text& newQuantity) {
+void ShowNotWritten(const Text& newQuantity, bool lineLost) {
   runtime::ShowMessageBox(Text("Eroare"),
-                          Text("Fisierul raspuns\\cant.txt nu poate fi scris"
-                               "\n!ATENTIE! - NU SE CALCULEAZA - !ATENTIE!\n"
-                               "Cantitate Noua NETRATATA : ") +
+                          LineLostPrefix(lineLost) +
+                              Text("Fisierul raspuns\\cant.txt nu poate fi scris"
+                                   "\n!ATENTIE! - NU SE CALCULEAZA - !ATENTIE!\n"
+                                   "Cantitate Noua NETRATATA : ") +
                               newQuantity,
                           0);
 }
 
-// Tells the operator why the new value is not in the handoff file: the value
-// waiting there when it can be read, otherwise that the file cannot be
+// Tells the operator why the new value is not in the handoff file, as
+// `verdict` has it: the value waiting there, or that the file cannot be
 // written.
-void ShowWhyNotHandedOver(const RunFolders& folders, const Text& newQuantity) {
-  Text pending;
-  if (ReadPendingQuantity(folders, &pending)) {
-    ShowPendingConflict(pending, newQuantity);
+void ShowWhyNotHandedOver(const HandoffVerdict& verdict, const Text& newQuantity, bool lineLost) {
+  if (verdict.action == HandoffVerdict::Action::kConflict) {
+    ShowPendingConflict(verdict.pending, newQuantity, lineLost);
   } else {
-    ShowNotWritten(newQuantity);
+    ShowNotWritten(newQuantity, lineLost);
   }
 }
 
@@ -118,6 +125,12 @@ void ShowWhyNotHandedOver(const RunFolders& folders, const Text& newQuantity) {
 
 void HoldRunFolders(RunFolders* folders) {
   folders->station = runtime::HoldCurrentFolder();
+  folders->handoff =
+      runtime::HoldFolder(folders->station, kHandoffFolder, false, &folders->handoffOutcome);
+}
+
+void LookForHandoffFolder(RunFolders* folders) {
+  if (folders->handoff != 0 || folders->handoffOutcome != runtime::FolderOutcome::kMissing) return;
   folders->handoff =
       runtime::HoldFolder(folders->station, kHandoffFolder, false, &folders->handoffOutcome);
 }
@@ -157,29 +170,32 @@ bool ReadPendingQuantity(Text* pending) {
   return read;
 }
 
-void HandoffStage(RunFolders* folders, const Text& newQuantity) {
+bool HandoffStage(RunFolders* folders, const Text& newQuantity, bool lineLost) {
   // Made here when missing; a folder made here is flushed into the current
   // folder at once, or a power cut could take it away with the value
   // flushed into it. Anything else in the way (a file, another user's link
   // or folder) keeps the value out.
-  if (folders->handoff == 0 && folders->handoffOutcome == runtime::FolderOutcome::kMissing) {
+  if (JudgeHandoffFolder(*folders).action == HandoffFolderVerdict::Action::kMake) {
     folders->handoff =
         runtime::HoldFolder(folders->station, kHandoffFolder, true, &folders->handoffOutcome);
   }
   if (folders->handoff == 0) {
-    ShowNotWritten(newQuantity);
-    return;
+    ShowNotWritten(newQuantity, lineLost);
+    return false;
   }
   // Anything under the name (a waiting value, a file nobody may read or
   // that the consumer holds without sharing, a directory, a device, a link
   // even to nothing) keeps the new value out. A value that appears after
   // this look is never replaced either, and gets the conflict message as if
   // it had been there.
-  if (runtime::QueryEntryKind(folders->handoff, kHandoffEntry) == runtime::PathKind::kNothing &&
-      PlaceNewQuantity(folders->handoff, newQuantity)) {
-    return;
+  const HandoffFolderVerdict held{HandoffFolderVerdict::Action::kHold, Refusal::kNone};
+  HandoffVerdict verdict = JudgeHandoff(*folders, held);
+  if (verdict.action == HandoffVerdict::Action::kHandOver) {
+    if (PlaceNewQuantity(folders->handoff, newQuantity)) return true;
+    verdict = JudgeHandoff(*folders, held);
   }
-  ShowWhyNotHandedOver(*folders, newQuantity);
+  ShowWhyNotHandedOver(verdict, newQuantity, lineLost);
+  return false;
 }
 
 void HandoffStage(const Text& newQuantity) {

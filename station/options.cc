@@ -1,7 +1,7 @@
 #include "station/options.h"
 
-#include "station/check.h"
 #include "station/version.h"
+#include "station/visible_text.h"
 
 namespace station {
 
@@ -32,28 +32,6 @@ Invocation ParseArguments(const std::vector<std::string>& arguments) {
 }
 
 std::string VersionText() { return std::string("weigh ") + WEIGH_VERSION + "\n"; }
-
-namespace {
-
-// Only a whole digest is shown: a cut or garbled one would name another file.
-bool HasDigest(const runtime::FileDigest& program) {
-  return program.failure.empty() && program.sha256.size() == 64 &&
-         program.sha256.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
-
-}  // namespace
-
-std::string IdentificationText(const runtime::FileDigest& program) {
-  std::string text = "Program file: " + VisibleName(program.path) + "\n";
-  if (HasDigest(program)) {
-    text += "SHA-256: " + program.sha256 + "\n";
-  } else {
-    text += "SHA-256: cannot be computed: " +
-            (program.failure.empty() ? std::string("the system gave no digest") : program.failure) +
-            "\n";
-  }
-  return text;
-}
 
 std::string HelpText() {
   return VersionText() +

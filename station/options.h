@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "runtime/diagnosis.h"
+#include "station/check.h"
 
 namespace station {
 
@@ -40,11 +41,6 @@ std::string VersionText();
 // The exit status of --version when the program file's SHA-256 cannot be
 // shown.
 constexpr int EXIT_NO_DIGEST = 1;
-
-// What --version shows after the version and --check after its first line:
-// the running program's file and its SHA-256, or a line that says why the
-// digest cannot be shown, never a digest that is not the file's.
-std::string IdentificationText(const runtime::FileDigest& program);
 
 // What --help shows.
 std::string HelpText();

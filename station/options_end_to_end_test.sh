@@ -444,12 +444,22 @@ case $case_name in
       rm Kavrin.inf
     fi
     # Another user can make such a name where fs.protected_hardlinks is 0
-    # (on Windows, where Windows does not ask for write access).
+    # and the folder lets others make names (on Windows, where Windows does
+    # not ask for write access, always).
+    chmod 0755 "$scratch"
+    chmod 0777 .
     ln "$scratch/secret" Kavrin.inf
     run_expecting 3 0 --check
     says "1. Kavrin.inf: has 2 names (hard links)"
     grep -q SECRET "$scratch/out" && fail "a file with a second name was read"
     verdict_is 3
+    if [ "$mode" = native ]; then
+      # Where only this user may make names, the second one is this user's
+      # own: read, as a weighing reads it.
+      chmod 0755 .
+      run_expecting 4 0 --check
+      says '   First line: "SECRET-FIRST-LINE"'
+    fi
     ;;
   check_handoff_folder)
     # --check gives a weighing's verdict on raspuns: a cant.txt with a second

@@ -7,6 +7,7 @@
 
 #include "runtime/serial_port.h"
 #include "runtime/text_file.h"
+#include "station/file_verdicts.h"
 #include "station/scale_reply.h"
 #include "station/station.h"
 
@@ -133,32 +134,48 @@ Text QueryScale(const Text& portName, const WaitLimits& limits) {
   return accepted ? ExtractQuantity(assembly.reply) : Text();
 }
 
-Text AcquireQuantity(const WaitLimits& limits) {
+Text AcquireQuantity(const RunFolders& folders, const WaitLimits& limits) {
   const Text configName(CONFIG_FILE_NAME);
-  // Missing, a directory, empty or a single byte: write the default and
-  // leave the weighing to the next run.
-  // Never through a link: a dangling one would have the file created where
-  // it points, and one to a small file would have that file overwritten. A
-  // link there leaves the run without configuration.
-  // Nor into a file with another name too: that name may be another user's
-  // hard link to a file of this user's.
-  if (runtime::QueryFileSize(configName) <= 1) {
-    if (runtime::CreateNewTextFile(CONFIG_FILE, configName) == 0) {
-      runtime::CreateTextFile(CONFIG_FILE, configName,
-                              runtime::OPTION_NO_LINK | runtime::OPTION_ONE_NAME);
-    }
-    runtime::WriteLine(CONFIG_FILE, Text(DEFAULT_PORT_NAME));
-    runtime::CloseTextFile(CONFIG_FILE);
-    return Text();
+  const ConfigVerdict verdict = JudgeConfiguration(folders);
+  switch (verdict.action) {
+    case ConfigVerdict::Action::kCreate:
+      // Missing, empty or a single byte: write the default and leave the
+      // weighing to the next run. Never through a link (a dangling one
+      // would have the file created where it points, one to a small file
+      // would have that file overwritten), nor into a file with another
+      // name too: that name may be another user's hard link to a file of
+      // this user's. The open judges that again for itself, and the size
+      // again on the open file: six bytes at its start then replace all
+      // that was there.
+      if (runtime::CreateNewTextFile(CONFIG_FILE, folders.station, configName) == 0 &&
+          (runtime::OpenForUpdate(CONFIG_FILE, folders.station, configName,
+                                  runtime::OPTION_SHARE_READ | runtime::OPTION_NO_LINK |
+                                      runtime::OPTION_ONE_NAME) == 0 ||
+           runtime::QueryOpenFileSize(CONFIG_FILE) > 1)) {
+        runtime::CloseTextFile(CONFIG_FILE);
+        return Text();
+      }
+      runtime::WriteLine(CONFIG_FILE, Text(DEFAULT_PORT_NAME));
+      runtime::CloseTextFile(CONFIG_FILE);
+      return Text();
+    case ConfigVerdict::Action::kRefuse:
+      return Text();
+    case ConfigVerdict::Action::kRead:
+      break;
   }
-  // Read and closed at once, sharing it with everyone meanwhile: a second
-  // run started during this one's weighing must be able to read it too. A
-  // failed open (another user's link, say) reads as an empty port name,
-  // which no port answers to.
-  runtime::OpenForReading(CONFIG_FILE, configName, CONFIG_READ_OPTIONS);
-  const Text portName = ReadPortName(CONFIG_FILE).name;
-  runtime::CloseTextFile(CONFIG_FILE);
-  return QueryScale(portName, limits);
+  // The file was read and closed at once, shared with everyone meanwhile: a
+  // second run started during this one's weighing must be able to read it
+  // too. An empty name, which no port answers to, is tried until the
+  // silence limit as any missing port is.
+  return QueryScale(verdict.line.name, limits);
+}
+
+Text AcquireQuantity(const WaitLimits& limits) {
+  RunFolders folders;
+  HoldRunFolders(&folders);
+  const Text quantity = AcquireQuantity(folders, limits);
+  ReleaseRunFolders(&folders);
+  return quantity;
 }
 
 Text AcquireQuantity() { return AcquireQuantity(WaitLimits()); }

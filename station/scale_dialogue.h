@@ -7,6 +7,7 @@
 #include "runtime/object_table.h"
 #include "runtime/text.h"
 #include "runtime/text_file.h"
+#include "station/station.h"
 
 namespace station {
 
@@ -88,6 +89,13 @@ runtime::Text QueryScale(const runtime::Text& portName, const WaitLimits& limits
 
 // AcquireQuantity with the given wait limits instead of the standard ones.
 runtime::Text AcquireQuantity(const WaitLimits& limits);
+
+// AcquireQuantity in the held `folders`, as the verdict of
+// JudgeConfiguration says: the port name read from Kavrin.inf's first line,
+// or "COM1" written into a missing (or as good as missing) Kavrin.inf and
+// the empty text returned, or the empty text at once where Kavrin.inf is
+// refused or names no port.
+runtime::Text AcquireQuantity(const RunFolders& folders, const WaitLimits& limits);
 
 }  // namespace station
 

@@ -408,6 +408,14 @@ TEST(PortNameTest, PlainBytesReadAsAlwaysAndMarksAreDecoded) {
       {Utf16("COM12\nx", true) + "C", "COM12", ConfigEncoding::kUtf16LittleEndian},
       {Utf16(std::string(5000, 'b'), true), std::string(4096, 'b'),
        ConfigEncoding::kUtf16LittleEndian},
+      // An odd last byte with no line end before it is no character, and a
+      // zero character ends the line whatever follows.
+      {Utf16("COM7", true) + "C", "COM7", ConfigEncoding::kUtf16LittleEndian},
+      {Utf16("COM7", false) + "C", "COM7", ConfigEncoding::kUtf16BigEndian},
+      {Utf16("COM5", true) + std::string("\0\0\x19\x02", 4), "COM5",
+       ConfigEncoding::kUtf16LittleEndian},
+      {Utf16("COM5", false) + std::string("\0\0\x02\x19", 4), "COM5",
+       ConfigEncoding::kUtf16BigEndian},
   };
   for (const auto& one : kCases) {
     const PortNameLine line = DecodePortName(one.bytes);
@@ -415,10 +423,12 @@ TEST(PortNameTest, PlainBytesReadAsAlwaysAndMarksAreDecoded) {
     EXPECT_EQ(line.encoding, one.encoding) << one.bytes;
     EXPECT_FALSE(line.notAscii) << one.bytes;
   }
-  // ș (U+0219) is no letter of a port name, in either byte order.
+  // ș (U+0219) is no letter of a port name, in either byte order, and
+  // neither is é (U+00E9), which would fit in one byte.
   for (const std::string& bytes :
        {Utf16("COM", true) + "\x19\x02", Utf16("COM", false) + "\x02\x19",
-        Utf16("COM", true) + std::string("\0\x01", 2)}) {
+        Utf16("COM", true) + std::string("\0\x01", 2), Utf16("COM", true) + std::string("\xe9\0", 2),
+        Utf16("COM", false) + std::string("\0\xe9", 2), Utf16("COM", true) + std::string("\x80\0", 2)}) {
     const PortNameLine line = DecodePortName(bytes);
     EXPECT_TRUE(line.notAscii);
     EXPECT_TRUE(line.name.empty());

@@ -11,14 +11,15 @@ namespace station {
 // Reads the port name from "Kavrin.inf" (creating the file holding "COM1"
 // and returning the empty text on a first run), asks the scale on that port
 // for the weight and returns it once a stable reading arrived. Returns the
-// empty text when no reading could be had.
+// empty text when no reading could be had. Holds the folders for this one
+// call; the driver's run uses the form in scale_dialogue.h.
 runtime::Text AcquireQuantity();
 
 // The most of the waiting value's first line that is read.
 constexpr int32_t MAX_PENDING_LENGTH = 4096;
 
-// The folders one run works in, held from the record stage to the end of the
-// run: every file of the run is reached through them, so a folder swapped or
+// The folders one run works in, held from before acquisition to the end of
+// the run: every file of the run is reached through them, so a folder swapped or
 // renamed meanwhile leads nowhere else.
 struct RunFolders {
   runtime::FolderHandle station = 0;  // the current folder
@@ -31,6 +32,10 @@ struct RunFolders {
 // Holds the current folder and "raspuns" when it is there (it is not made
 // here).
 void HoldRunFolders(RunFolders* folders);
+
+// Looks for "raspuns" again when it was missing (another run may have made
+// it meanwhile) and holds it when it is there now.
+void LookForHandoffFolder(RunFolders* folders);
 
 // Lets go of both folders.
 void ReleaseRunFolders(RunFolders* folders);
@@ -46,11 +51,18 @@ bool ReadPendingQuantity(runtime::Text* pending);
 bool ReadPendingQuantity(const RunFolders& folders, runtime::Text* pending);
 
 // Appends the run's line to "log.txt": date and time, the value still
-// waiting (if any) and `newQuantity`, and flushes it to the disk. A line that
-// is lost (the log cannot be opened, is a link of another user or a file
-// with another name too, which are never written through, or the line
-// cannot be written whole or flushed) gets an "Eroare" message with
-// `newQuantity`. The first form holds the folders for this one call.
+// waiting (if any) and `newQuantity`, and flushes it to the disk, as the
+// verdict of JudgeLog says (a log that is another user's link, a file with
+// another name too, a folder or a device is never written). Returns true
+// when the line is in the file and on the disk; shows nothing.
+bool RecordLine(const RunFolders& folders, const runtime::Text& newQuantity);
+
+// The message of a run whose log line is lost: "Eroare", "Fisierul log.txt
+// nu poate fi scris" and `newQuantity`.
+void ShowLogLineLost(const runtime::Text& newQuantity);
+
+// RecordLine, and ShowLogLineLost when the line is lost. The first form
+// holds the folders for this one call.
 void RecordStage(const runtime::Text& newQuantity);
 void RecordStage(const RunFolders& folders, const runtime::Text& newQuantity);
 
@@ -67,11 +79,14 @@ runtime::Text TemporaryNameFor(int32_t folderLength, int32_t longestPath, uint64
 // changes nothing. When the value cannot be put there for any other reason
 // (the file or its folder cannot be written, the disk is full, a link under
 // the file's name, a "raspuns" that is not this user's or root's), says so in
-// a message of the same kind; the value is then only in the log. "raspuns"
-// is made and held here when `folders` does not hold it yet. The first form
-// holds the folders for this one call.
+// a message of the same kind; the value is then only in the log. What is
+// done follows the verdicts of JudgeHandoffFolder and JudgeHandoff.
+// "raspuns" is made and held here when `folders` does not hold it yet. With
+// `lineLost` (the run's log line is lost) the one message names log.txt
+// too, so that the value appears in one box. Returns true when the value
+// was handed over. The first form holds the folders for this one call.
 void HandoffStage(const runtime::Text& newQuantity);
-void HandoffStage(RunFolders* folders, const runtime::Text& newQuantity);
+bool HandoffStage(RunFolders* folders, const runtime::Text& newQuantity, bool lineLost = false);
 
 // The whole run: starts the services, acquires the new quantity, records
 // it, hands it off and stops the services, writing out every buffer.
