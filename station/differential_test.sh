@@ -50,12 +50,14 @@ start_scale() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
   "$sim" "stable:$1" >"$scratch/sim.out" 2>"$scratch/sim.err" &
   sim_pid=$!
-  for _ in $(seq 100); do
+  # A loaded machine may take seconds to start it: wait while it lives.
+  for _ in $(seq 600); do
     [ -s "$scratch/sim.out" ] && break
+    kill -0 "$sim_pid" 2>/dev/null || break
     sleep 0.05
   done
   device=$(head -n1 "$scratch/sim.out")
-  [ -n "$device" ] || { echo "the simulated scale did not start"; exit 1; }
+  [ -n "$device" ] || { echo "the simulated scale did not start: $(cat "$scratch/sim.err")"; exit 1; }
   chmod 0666 "$device"
 }
 requests() { grep -c 'request: step' "$scratch/sim.err" || true; }
