@@ -45,6 +45,9 @@ shift
 #   For --check's list of DLLs where the loader might look: FindFirstFileW,
 #   FindNextFileW, GetFileAttributesW: Windows XP. msvcrt's _wcsicmp: every
 #   msvcrt.dll.
+#   For a line given back as it was found: GetCommTimeouts: Windows XP.
+#   For a log line cut back to where it began: GetFileSizeEx,
+#   SetFilePointerEx, SetEndOfFile: Windows XP.
 # The functions of other DLLs (ADVAPI32, USER32, OLE32, COMCTL32, WINMM) are
 # no imports: runtime/platform/system_library_win32.h takes them after start,
 # and one that a Windows lacks fails as its call would.
@@ -79,6 +82,7 @@ KERNEL32.DLL:FormatMessageW
 KERNEL32.DLL:FreeConsole
 KERNEL32.DLL:FreeLibrary
 KERNEL32.DLL:GetCommState
+KERNEL32.DLL:GetCommTimeouts
 KERNEL32.DLL:GetConsoleMode
 KERNEL32.DLL:GetCurrentDirectoryA
 KERNEL32.DLL:GetCurrentDirectoryW
@@ -90,6 +94,7 @@ KERNEL32.DLL:GetDriveTypeA
 KERNEL32.DLL:GetFileAttributesA
 KERNEL32.DLL:GetFileAttributesW
 KERNEL32.DLL:GetFileInformationByHandle
+KERNEL32.DLL:GetFileSizeEx
 KERNEL32.DLL:GetFileType
 KERNEL32.DLL:GetHandleInformation
 KERNEL32.DLL:GetLastError
@@ -141,8 +146,10 @@ KERNEL32.DLL:ResetEvent
 KERNEL32.DLL:ResumeThread
 KERNEL32.DLL:SetCommState
 KERNEL32.DLL:SetCommTimeouts
+KERNEL32.DLL:SetEndOfFile
 KERNEL32.DLL:SetEvent
 KERNEL32.DLL:SetFilePointer
+KERNEL32.DLL:SetFilePointerEx
 KERNEL32.DLL:SetLastError
 KERNEL32.DLL:SetProcessAffinityMask
 KERNEL32.DLL:SetSystemTime
@@ -189,6 +196,8 @@ MSVCRT.DLL:_strdup
 MSVCRT.DLL:_strnicmp
 MSVCRT.DLL:_ultoa
 MSVCRT.DLL:_unlock
+MSVCRT.DLL:_wcsicmp
+MSVCRT.DLL:_wcsnicmp
 MSVCRT.DLL:abort
 MSVCRT.DLL:atoi
 MSVCRT.DLL:calloc
@@ -218,8 +227,6 @@ MSVCRT.DLL:strlen
 MSVCRT.DLL:strncmp
 MSVCRT.DLL:strtol
 MSVCRT.DLL:vfprintf
-MSVCRT.DLL:_wcsicmp
-MSVCRT.DLL:_wcsnicmp
 MSVCRT.DLL:wcslen
 LIST
 )
