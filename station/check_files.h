@@ -33,17 +33,18 @@ struct FileVerdicts {
 // Judges log.txt, raspuns and raspuns\cant.txt as a weighing does.
 FileVerdicts JudgeFiles(const RunFolders& folders);
 
-// Step 4: the files as `verdicts` have them, seen through the held `folders`, the folders that
-// others may write, and one line that says what a weighing would do with each file (after
-// `config`). Returns a warning for the verdict, or the empty string.
+// Step 4: the files as `verdicts` have them, the folders that others may
+// write (looked at through the held `folders`), and one line that says what
+// a weighing would do with each file (after `config`). Returns a warning for
+// the verdict, or the empty string.
 std::string ReportFiles(const RunFolders& folders, const ConfigVerdict& config,
                         const FileVerdicts& verdicts, std::string* report);
 
 // Names the station's files and folders that belong to a user other than
 // this one or root, and says what that user can do with them; in a folder
 // that others may write though it is sticky, says which names they can take
-// first. Nothing here changes what a weighing does.
-// Each name is looked at in the held `folders`, never by path.
+// first. Each name is looked at in the held `folders`, never by path, and
+// nothing here changes what a weighing does.
 void ReportOtherUsers(const RunFolders& folders, const FileVerdicts& verdicts, std::string* report);
 
 }  // namespace station
