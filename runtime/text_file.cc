@@ -128,6 +128,10 @@ FolderHandle HoldFolder(FolderHandle parent, const Text& name, bool create,
 
 void ReleaseFolder(FolderHandle folder) { platform::ReleaseFolder(folder); }
 
+FolderHandle HoldFolderForLooking(FolderHandle parent, const Text& name) {
+  return platform::HoldFolderForLookingIn(parent, name.c_str());
+}
+
 int32_t FlushFolder(FolderHandle folder) { return platform::FlushFolder(folder) ? 1 : 0; }
 
 int32_t MoveFileWithoutReplacing(FolderHandle folder, const Text& from, const Text& to) {
@@ -183,7 +187,9 @@ EntryFacts InspectEntry(FolderHandle folder, const Text& name, int32_t options) 
   return platform::InspectEntryIn(folder, name.c_str(), LinkRuleOf(options));
 }
 
-LinkTrust QueryLinkTrust(const Text& path) { return platform::QueryLinkTrust(path.c_str()); }
+LinkTrust QueryLinkTrust(FolderHandle folder, const Text& name) {
+  return platform::QueryLinkTrustIn(folder, name.c_str());
+}
 
 ObjectValue CreateTextFile(ObjectValue number, const Text& path, int32_t options) {
   const OpenRequest first{platform::kGenericRead | platform::kGenericWrite,

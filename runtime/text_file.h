@@ -81,6 +81,12 @@ FolderHandle HoldFolder(FolderHandle parent, const Text& name, bool create, Fold
 // Lets go of a held folder; 0 is ignored.
 void ReleaseFolder(FolderHandle folder);
 
+// Holds the folder `name` of `parent` only to look at its entries, whoever
+// owns it, a link under the name never followed (see
+// platform::HoldFolderForLookingIn); 0 when it is no folder. Release it with
+// ReleaseFolder.
+FolderHandle HoldFolderForLooking(FolderHandle parent, const Text& name);
+
 // Puts the folder's entries on the disk. Returns non-zero when they got
 // there.
 int32_t FlushFolder(FolderHandle folder);
@@ -132,10 +138,10 @@ using platform::CurrentFolderLength;
 using platform::LinkTrust;
 using platform::LongestFullPath;
 
-// To go once the station reaches its files only through held folders.
-// Tells whether the last component of `path` is a link, and whether it is
-// one of this user or root (see platform::QueryLinkTrust).
-LinkTrust QueryLinkTrust(const Text& path);
+// Tells whether the entry `name` of the held `folder` is a link, and whether
+// it is one of this user or root, without following it (see
+// platform::QueryLinkTrustIn).
+LinkTrust QueryLinkTrust(FolderHandle folder, const Text& name);
 
 // To go once the station reaches its files only through held folders.
 // Creates the file at `path`, or empties an existing one, for reading and

@@ -70,8 +70,8 @@ int RunCheck(std::string* report, const WaitLimits& limits) {
     status = CheckPortAndScale(step.portName, limits, report, &why, &value);
   }
   const FileVerdicts files = JudgeFiles(folders);
-  const std::string warning = ReportFiles(config, files, report);
-  ReportOtherUsers(files, report);
+  const std::string warning = ReportFiles(folders, config, files, report);
+  ReportOtherUsers(folders, files, report);
   ReportPlantedFiles(report);
   ReleaseRunFolders(&folders);
 

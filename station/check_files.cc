@@ -36,34 +36,35 @@ std::string EncodingWords(ConfigEncoding encoding) {
 
 // it is not sticky: they can then put links and files where a weighing
 // reads and writes. The weighing itself goes on as before.
-void WarnAboutOpenFolder(const char* path, const std::string& name, std::string* report) {
-  runtime::DeviceAccess access;
-  if (!runtime::DescribeDeviceAccess(path, &access)) return;
+void WarnAboutOpenFolder(runtime::FolderHandle folder, const char* path, const std::string& name,
+                         std::string* report) {
+  runtime::PathOwner access;
+  if (!runtime::QueryEntryOwnerIn(folder, ".", &access)) return;
   if ((access.mode & 022) == 0 || (access.mode & 01000) != 0) return;
   char mode[8];
   std::snprintf(mode, sizeof(mode), "%04o", static_cast<unsigned>(access.mode));
-  *report += "   " + name + ": users other than its owner " + access.owner +
-             " may write it (mode " + mode +
-             "),\n   and it is not sticky: they can put links and files where a weighing reads\n"
-             "   and writes. Let only the station's user write it (chmod go-w " +
-             path +
-             ", and chown it\n   to that user), or give each station user a folder of its own.\n";
+  *report +=
+      "   " + name + ": users other than its owner " + access.name + " may write it (mode " + mode +
+      "),\n   and it is not sticky: they can put links and files where a weighing reads\n"
+      "   and writes. Let only the station's user write it (chmod go-w " +
+      path + ", and chown it\n   to that user), or give each station user a folder of its own.\n";
 }
 
 // A name a weighing uses, and what another user who owns it can do
 // whatever its mode says, since an owner may change the mode.
 struct StationName {
-  const char* path;   // as the system takes it
+  bool inHandoff;     // an entry of raspuns, not of the station folder
+  const char* entry;  // the entry of that folder; "." for the folder itself
   const char* shown;  // as the report names it
   const char* power;  // what its owner can do, after "who"
 };
 
 const StationName kStationNames[] = {
-    {".", "This folder", "can delete, replace or add any file in it"},
-    {CONFIG_FILE_NAME, CONFIG_FILE_NAME, "can change which port a weighing uses"},
-    {"log.txt", "log.txt", "can rewrite the log"},
-    {"raspuns", "raspuns", "can delete or replace values before they are taken"},
-    {"raspuns/cant.txt", "raspuns\\cant.txt", "can change the value waiting there"},
+    {false, ".", "This folder", "can delete, replace or add any file in it"},
+    {false, CONFIG_FILE_NAME, CONFIG_FILE_NAME, "can change which port a weighing uses"},
+    {false, "log.txt", "log.txt", "can rewrite the log"},
+    {false, "raspuns", "raspuns", "can delete or replace values before they are taken"},
+    {true, "cant.txt", "raspuns\\cant.txt", "can change the value waiting there"},
 };
 
 // How a link of another user is reported.
@@ -150,8 +151,8 @@ FileVerdicts JudgeFiles(const RunFolders& folders) {
   return verdicts;
 }
 
-std::string ReportFiles(const ConfigVerdict& config, const FileVerdicts& verdicts,
-                        std::string* report) {
+std::string ReportFiles(const RunFolders& folders, const ConfigVerdict& config,
+                        const FileVerdicts& verdicts, std::string* report) {
   std::string warning;
   *report += "4. Files:\n   log.txt: ";
   const LogVerdict& log = verdicts.log;
@@ -251,9 +252,9 @@ std::string ReportFiles(const ConfigVerdict& config, const FileVerdicts& verdict
   } else {
     *report += "cannot be made.\n";
   }
-  WarnAboutOpenFolder(".", "This folder", report);
-  if (folder.action == HandoffFolderVerdict::Action::kHold) {
-    WarnAboutOpenFolder("raspuns", "raspuns", report);
+  WarnAboutOpenFolder(folders.station, ".", "This folder", report);
+  if (folder.action == HandoffFolderVerdict::Action::kHold && folders.handoff != 0) {
+    WarnAboutOpenFolder(folders.handoff, "raspuns", "raspuns", report);
   }
   *report += std::string("   In short, a weighing would ") + ConfigActionWords(config.action) +
              ", " + LogActionWords(log.action) + ", " + HandoffFolderActionWords(folder.action) +
@@ -261,19 +262,28 @@ std::string ReportFiles(const ConfigVerdict& config, const FileVerdicts& verdict
   return warning;
 }
 
-void ReportOtherUsers(const FileVerdicts& verdicts, std::string* report) {
-  // Never through a link that a weighing would not follow.
+void ReportOtherUsers(const RunFolders& folders, const FileVerdicts& verdicts,
+                      std::string* report) {
+  // Never through a link that a weighing would not follow. A raspuns that a
+  // weighing does not hold (another user's folder) is looked into as it is
+  // now, without following anything.
   const Refusal why = verdicts.handoffFolder.why;
   const bool folderTrusted = why != Refusal::kOthersLink && why != Refusal::kThroughOthersLink;
+  runtime::FolderHandle looked = 0;
+  if (folders.handoff == 0 && folderTrusted) {
+    looked = runtime::HoldFolderForLooking(folders.station, Text("raspuns"));
+  }
+  const runtime::FolderHandle handoff = folders.handoff != 0 ? folders.handoff : looked;
   bool told = false;
   for (const StationName& name : kStationNames) {
-    const std::string_view path(name.path);
-    if (path.substr(0, 8) == "raspuns/" && !folderTrusted) continue;
-    if (path != "." && runtime::QueryLinkTrust(Text(name.path)) != runtime::LinkTrust::kNoLink) {
+    if (name.inHandoff && (!folderTrusted || handoff == 0)) continue;
+    const runtime::FolderHandle folder = name.inHandoff ? handoff : folders.station;
+    if (std::string_view(name.entry) != "." &&
+        runtime::QueryLinkTrust(folder, Text(name.entry)) != runtime::LinkTrust::kNoLink) {
       continue;
     }
     runtime::PathOwner owner;
-    if (!runtime::QueryPathOwner(name.path, &owner) || !owner.otherUser) continue;
+    if (!runtime::QueryEntryOwnerIn(folder, name.entry, &owner) || !owner.otherUser) continue;
     *report += std::string("   ") + name.shown + " belongs to user " + VisibleName(owner.name) +
                ",\n   who " + name.power + ".\n";
     told = true;
@@ -281,33 +291,34 @@ void ReportOtherUsers(const FileVerdicts& verdicts, std::string* report) {
   // Folders that others may write: sticky ones keep others from deleting
   // what is there, not from making a name that is still missing.
   struct OpenFolder {
-    const char* path;
+    bool isHandoff;
     const char* shown;
     std::vector<const char*> names;
   };
-  const OpenFolder folders[] = {{".", "This folder", {CONFIG_FILE_NAME, "log.txt", "raspuns"}},
-                                {"raspuns", "raspuns", {"raspuns/cant.txt"}}};
-  for (const OpenFolder& folder : folders) {
-    if (folder.path == std::string_view("raspuns") && !folderTrusted) continue;
+  const OpenFolder openFolders[] = {
+      {false, "This folder", {CONFIG_FILE_NAME, "log.txt", "raspuns"}},
+      {true, "raspuns", {"cant.txt"}}};
+  for (const OpenFolder& open : openFolders) {
+    if (open.isHandoff && (!folderTrusted || handoff == 0)) continue;
+    const runtime::FolderHandle folder = open.isHandoff ? handoff : folders.station;
     runtime::PathOwner owner;
-    if (!runtime::QueryPathOwner(folder.path, &owner) || !owner.isDirectory || owner.otherUser ||
+    if (!runtime::QueryEntryOwnerIn(folder, ".", &owner) || !owner.isDirectory || owner.otherUser ||
         (owner.mode & 01000) == 0 || (owner.mode & 022) == 0) {
       continue;
     }
     std::string missing;
-    for (const char* name : folder.names) {
+    for (const char* name : open.names) {
       runtime::PathOwner there;
-      if (runtime::QueryPathOwner(name, &there)) continue;
-      const std::string_view path(name);
-      const std::string_view last = path.substr(path.rfind('/') + 1);
-      missing += (missing.empty() ? "" : ", ") + std::string(last);
+      if (runtime::QueryEntryOwnerIn(folder, name, &there)) continue;
+      missing += (missing.empty() ? "" : ", ") + std::string(name);
     }
     if (missing.empty()) continue;
-    *report += std::string("   ") + folder.shown +
+    *report += std::string("   ") + open.shown +
                " is sticky, but other users may write it: they can make\n   " + missing +
                " before a weighing does.\n";
     told = true;
   }
+  runtime::ReleaseFolder(looked);
   if (told) {
     *report +=
         "   A weighing still goes on. Let only the station's user and administrators own\n"

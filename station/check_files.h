@@ -34,16 +34,18 @@ struct FileVerdicts {
 FileVerdicts JudgeFiles(const RunFolders& folders);
 
 // Step 4: the files as `verdicts` have them, the folders that others may
-// write, and one line that says what a weighing would do with each file
-// (after `config`). Returns a warning for the verdict, or the empty string.
-std::string ReportFiles(const ConfigVerdict& config, const FileVerdicts& verdicts,
-                        std::string* report);
+// write (looked at through the held `folders`), and one line that says what
+// a weighing would do with each file (after `config`). Returns a warning for
+// the verdict, or the empty string.
+std::string ReportFiles(const RunFolders& folders, const ConfigVerdict& config,
+                        const FileVerdicts& verdicts, std::string* report);
 
 // Names the station's files and folders that belong to a user other than
 // this one or root, and says what that user can do with them; in a folder
 // that others may write though it is sticky, says which names they can take
-// first. Nothing here changes what a weighing does.
-void ReportOtherUsers(const FileVerdicts& verdicts, std::string* report);
+// first. Each name is looked at in the held `folders`, never by path, and
+// nothing here changes what a weighing does.
+void ReportOtherUsers(const RunFolders& folders, const FileVerdicts& verdicts, std::string* report);
 
 }  // namespace station
 

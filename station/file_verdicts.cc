@@ -15,6 +15,7 @@ constexpr runtime::ObjectValue CONFIG_FILE = 0;
 const Text kConfigEntry(CONFIG_FILE_NAME);
 const Text kLogEntry("log.txt");
 const Text kHandoffEntry("cant.txt");
+const Text kHandoffFolderEntry("raspuns");
 
 // What an entry of the station folder is, as an open that follows only this
 // user's and root's links meets it.
@@ -54,9 +55,7 @@ EntryFacts InspectStationEntry(const RunFolders& folders, const Text& name) {
       break;
     case runtime::EntryKind::kUntrustedLink:
     case runtime::EntryKind::kTrustedLink:
-      // The station folder is the current folder, held for the whole run:
-      // its entry is the name relative to it.
-      facts.kind = runtime::QueryLinkTrust(name) == runtime::LinkTrust::kUntrusted
+      facts.kind = runtime::QueryLinkTrust(folders.station, name) == runtime::LinkTrust::kUntrusted
                        ? Entry::kOthersLink
                        : Entry::kThroughOthersLink;
       break;
@@ -77,9 +76,9 @@ EntryFacts InspectStationEntry(const RunFolders& folders, const Text& name) {
 // system keeps no such bits (Windows, whose access lists may let anyone make
 // a name, and which asks no write access of a hard link's maker), it is
 // taken that they may.
-bool OthersMayMakeNames() {
+bool OthersMayMakeNames(const RunFolders& folders) {
   runtime::PathOwner owner;
-  if (!runtime::QueryPathOwner(".", &owner) || owner.mode == 0) return true;
+  if (!runtime::QueryEntryOwnerIn(folders.station, ".", &owner) || owner.mode == 0) return true;
   return owner.otherUser || (owner.mode & 022) != 0;
 }
 
@@ -133,7 +132,7 @@ ConfigVerdict JudgeConfiguration(const RunFolders& folders) {
     }
     return verdict;
   }
-  const bool secondNameRefused = OthersMayMakeNames();
+  const bool secondNameRefused = OthersMayMakeNames(folders);
   if (facts.names > 1 && secondNameRefused) {
     verdict.why = Refusal::kSecondName;
     return verdict;
@@ -156,7 +155,7 @@ LogVerdict JudgeLog(const RunFolders& folders) {
   LogVerdict verdict;
   const EntryFacts facts = InspectStationEntry(folders, kLogEntry);
   if (facts.kind == Entry::kMissing) {
-    if (runtime::ProbeCreateIn(".") == runtime::CreateAccess::kRefused) {
+    if (runtime::ProbeCreateInFolder(folders.station) == runtime::CreateAccess::kRefused) {
       verdict.why = Refusal::kNotPermitted;
     } else {
       verdict.action = LogVerdict::Action::kCreate;
@@ -173,7 +172,7 @@ LogVerdict JudgeLog(const RunFolders& folders) {
   }
   // Asked of the system without opening it: an open may act on what a
   // name was swapped for meanwhile.
-  if (runtime::ProbeAppend(kLogEntry.c_str(), &verdict.systemCode) !=
+  if (runtime::ProbeAppendIn(folders.station, kLogEntry.c_str(), &verdict.systemCode) !=
       runtime::AppendAccess::kAllowed) {
     verdict.why = Refusal::kNotPermitted;
     return verdict;
@@ -189,17 +188,18 @@ HandoffFolderVerdict JudgeHandoffFolder(const RunFolders& folders) {
       verdict.action = HandoffFolderVerdict::Action::kHold;
       return verdict;
     case runtime::FolderOutcome::kMissing:
-      if (runtime::QueryLinkTrust(Text("raspuns")) != runtime::LinkTrust::kNoLink) {
+      if (runtime::QueryLinkTrust(folders.station, kHandoffFolderEntry) !=
+          runtime::LinkTrust::kNoLink) {
         // A link to nothing: the folder would be made where it points.
         verdict.why = Refusal::kLink;
-      } else if (runtime::ProbeCreateIn(".") == runtime::CreateAccess::kRefused) {
+      } else if (runtime::ProbeCreateInFolder(folders.station) == runtime::CreateAccess::kRefused) {
         verdict.why = Refusal::kNotPermitted;
       } else {
         verdict.action = HandoffFolderVerdict::Action::kMake;
       }
       return verdict;
     case runtime::FolderOutcome::kUntrusted:
-      switch (runtime::QueryLinkTrust(Text("raspuns"))) {
+      switch (runtime::QueryLinkTrust(folders.station, kHandoffFolderEntry)) {
         case runtime::LinkTrust::kNoLink:
           verdict.why = Refusal::kOthersFolder;
           break;
@@ -215,7 +215,8 @@ HandoffFolderVerdict JudgeHandoffFolder(const RunFolders& folders) {
       break;
   }
   const runtime::PathKind kind = runtime::QueryEntryKind(folders.station, Text("raspuns"));
-  const bool link = runtime::QueryLinkTrust(Text("raspuns")) != runtime::LinkTrust::kNoLink;
+  const bool link =
+      runtime::QueryLinkTrust(folders.station, kHandoffFolderEntry) != runtime::LinkTrust::kNoLink;
   verdict.why = kind == runtime::PathKind::kDirectory         ? Refusal::kNotPermitted
                 : kind == runtime::PathKind::kNothing || link ? Refusal::kUnreachable
                                                               : Refusal::kNotAFolder;
@@ -238,7 +239,7 @@ HandoffVerdict JudgeHandoff(const RunFolders& folders, const HandoffFolderVerdic
       runtime::InspectEntry(folders.handoff, kHandoffEntry, runtime::OPTION_NO_LINK);
   switch (found.kind) {
     case runtime::EntryKind::kMissing:
-      if (runtime::ProbeCreateIn("raspuns") == runtime::CreateAccess::kRefused) {
+      if (runtime::ProbeCreateInFolder(folders.handoff) == runtime::CreateAccess::kRefused) {
         verdict.why = Refusal::kNotPermitted;
       } else {
         verdict.action = HandoffVerdict::Action::kHandOver;

@@ -45,7 +45,7 @@ class FileVerdictsTest : public testing::Test {
 
 TEST_F(FileVerdictsTest, KavrinWithASecondNameIsReadOnlyWhereNoOtherUserMakesNames) {
   runtime::PathOwner owner;
-  if (!runtime::QueryPathOwner(".", &owner) || owner.mode == 0) {
+  if (!runtime::QueryEntryOwnerIn(0, ".", &owner) || owner.mode == 0) {
     GTEST_SKIP() << "the system keeps no modes here: a second name is always refused";
   }
   PutFile("config", "COM7\r\n");
@@ -77,6 +77,43 @@ TEST_F(FileVerdictsTest, KavrinWithASecondNameIsReadOnlyWhereNoOtherUserMakesNam
   const ConfigVerdict alone = JudgeConfigurationHere();
   EXPECT_EQ(alone.action, ConfigVerdict::Action::kRead);
   EXPECT_EQ(alone.line.name.view(), "COM7");
+}
+
+// The verdicts are of the folders held at the start, whatever their names
+// or the current folder lead to by the time they are judged: a name swapped
+// in meanwhile is never what a weighing acts on, so it is never judged.
+TEST_F(FileVerdictsTest, VerdictsSpeakOfTheHeldFoldersNotOfWhatTheirNamesNowReach) {
+  PutFile("log.txt", "old\r\n");
+  std::filesystem::create_directory("raspuns");
+  std::filesystem::create_directory("elsewhere");
+  RunFolders folders;
+  HoldRunFolders(&folders);
+  ASSERT_EQ(folders.handoffOutcome, runtime::FolderOutcome::kHeld);
+
+  // Windows holds the current folder as the process's own: only POSIX lets
+  // a name be looked up from a folder that is no longer current.
+  if (!runtime::platform::PathsHaveDriveLetters()) {
+    const std::filesystem::path station = std::filesystem::current_path();
+    std::filesystem::current_path("elsewhere");
+    const LogVerdict log = JudgeLog(folders);
+    std::filesystem::current_path(station);
+    EXPECT_EQ(log.action, LogVerdict::Action::kAppend) << RefusalWords(log.why);
+  }
+
+  // raspuns renamed away and a file put under its name: cant.txt is still
+  // to be made in the held folder.
+  std::error_code error;
+  std::filesystem::rename("raspuns", "raspuns.held", error);
+  if (!error) {
+    PutFile("raspuns", "not a folder");
+    const HandoffVerdict handoff = JudgeHandoff(folders, JudgeHandoffFolder(folders));
+    EXPECT_EQ(handoff.action, HandoffVerdict::Action::kHandOver) << RefusalWords(handoff.why);
+  } else {
+    // Held without delete sharing: the name cannot be taken from it at all.
+    EXPECT_EQ(JudgeHandoff(folders, JudgeHandoffFolder(folders)).action,
+              HandoffVerdict::Action::kHandOver);
+  }
+  ReleaseRunFolders(&folders);
 }
 
 }  // namespace

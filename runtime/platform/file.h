@@ -148,6 +148,13 @@ FolderHandle HoldCurrentFolder();
 FolderHandle HoldFolderIn(FolderHandle parent, const char* name, bool create,
                           FolderOutcome* outcome);
 
+// Holds the folder `name` (one component) of `parent` only to look at who
+// owns its entries and what they are, whoever owns the folder itself: a
+// link or reparse point under the name is never followed, and nothing is
+// ever to be opened, made or changed in it. Returns 0 when the name is no
+// folder of `parent`. Release it with ReleaseFolder.
+FolderHandle HoldFolderForLookingIn(FolderHandle parent, const char* name);
+
 // Lets go of a held folder.
 void ReleaseFolder(FolderHandle folder);
 
@@ -262,13 +269,13 @@ bool FindFirstEntry(const char* path, FoundEntry* found);
 // be had.
 uint32_t QueryPathAttributes(const char* path);
 
-// To go once the station reaches its files only through held folders.
-// Tells whether the last component of `path` is a link, and whose. POSIX:
-// a symbolic link, trusted when it belongs to the user this process runs
-// as or to root. Windows: any reparse point (a symbolic link, a junction)
-// is a link, trusted when its owner is this user, Administrators, SYSTEM or
-// TrustedInstaller.
-LinkTrust QueryLinkTrust(const char* path);
+// Tells whether the entry `name` of the held `folder` is a link, and whose,
+// without following it. POSIX: a symbolic link, trusted when it belongs to
+// the user this process runs as or to root. Windows: any reparse point (a
+// symbolic link, a junction) is a link, trusted when its owner is this user,
+// Administrators, SYSTEM or TrustedInstaller. A name that is no single entry
+// is no link.
+LinkTrust QueryLinkTrustIn(FolderHandle folder, const char* name);
 
 // Returns the platform's drive type for the root `path`; values below
 // kFirstExistingDriveType mean that there is no such drive or root.

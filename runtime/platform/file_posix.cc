@@ -631,6 +631,13 @@ FolderHandle HoldFolderIn(FolderHandle parent, const char* name, bool create,
   return 0;
 }
 
+FolderHandle HoldFolderForLookingIn(FolderHandle parent, const char* name) {
+  if (!IsOneEntry(name)) return 0;
+  const int fd = AvoidDescriptorZero(
+      openat(FolderFd(parent), name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  return fd < 0 ? 0 : fd;
+}
+
 void ReleaseFolder(FolderHandle folder) {
   if (folder != 0) close(FolderFd(folder));
 }
@@ -737,10 +744,10 @@ uint32_t QueryPathAttributes(const char* path) {
   return S_ISREG(info.st_mode) ? kFileAttributeNormal : kFileAttributeDevice;
 }
 
-LinkTrust QueryLinkTrust(const char* path) {
-  const std::string name = PosixPath(path);
+LinkTrust QueryLinkTrustIn(FolderHandle folder, const char* name) {
   struct stat info;
-  if (name.empty() || lstat(name.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+  if (!IsOneEntry(name) || fstatat(FolderFd(folder), name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISLNK(info.st_mode)) {
     return LinkTrust::kNoLink;
   }
   return IsTrustedOwner(info.st_uid) ? LinkTrust::kTrusted : LinkTrust::kUntrusted;

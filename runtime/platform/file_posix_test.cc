@@ -334,11 +334,11 @@ TEST_F(FilePosixTest, LinksAreFollowedOnlyAsTheRuleAllows) {
     GTEST_SKIP() << why_not;
   }
 
-  EXPECT_EQ(QueryLinkTrust("target"), LinkTrust::kNoLink);
-  EXPECT_EQ(QueryLinkTrust("missing"), LinkTrust::kNoLink);
-  EXPECT_EQ(QueryLinkTrust("mine"), LinkTrust::kTrusted);
-  EXPECT_EQ(QueryLinkTrust("theirs"), LinkTrust::kUntrusted);
-  EXPECT_EQ(QueryLinkTrust("dangling_theirs"), LinkTrust::kUntrusted);
+  EXPECT_EQ(QueryLinkTrustIn(0, "target"), LinkTrust::kNoLink);
+  EXPECT_EQ(QueryLinkTrustIn(0, "missing"), LinkTrust::kNoLink);
+  EXPECT_EQ(QueryLinkTrustIn(0, "mine"), LinkTrust::kTrusted);
+  EXPECT_EQ(QueryLinkTrustIn(0, "theirs"), LinkTrust::kUntrusted);
+  EXPECT_EQ(QueryLinkTrustIn(0, "dangling_theirs"), LinkTrust::kUntrusted);
 
   // Plain files open under every rule.
   for (LinkRule rule : {LinkRule::kAny, LinkRule::kNever, LinkRule::kTrusted}) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "runtime/platform/file.h"
+#include "runtime/platform/held_folder_win32.h"
 #include "runtime/platform/mutex.h"
 #include "runtime/platform/owner_rule_win32.h"
 
@@ -236,6 +237,25 @@ FolderHandle HoldFolderIn(FolderHandle parent, const char* name, bool create,
   return reinterpret_cast<FolderHandle>(new HeldFolder{handle, path + "\\", link});
 }
 
+FolderHandle HoldFolderForLookingIn(FolderHandle parent, const char* name) {
+  if (!IsOneEntry(name)) return 0;
+  const std::string path = Folder(parent)->prefix + name;
+  // The name itself, never followed; held without delete sharing as
+  // HoldFolderIn does, so the path keeps reaching this very folder.
+  HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return 0;
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!GetFileInformationByHandle(handle, &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    CloseHandle(handle);
+    return 0;
+  }
+  return reinterpret_cast<FolderHandle>(new HeldFolder{handle, path + "\\"});
+}
+
 void ReleaseFolder(FolderHandle folder) {
   if (folder == 0) return;
   HeldFolder* held = Folder(folder);
@@ -393,13 +413,21 @@ bool FindFirstEntry(const char* path, FoundEntry* found) {
 
 uint32_t QueryPathAttributes(const char* path) { return GetFileAttributesA(path); }
 
-LinkTrust QueryLinkTrust(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
+std::string HeldFolderPath(FolderHandle folder, const char* name) {
+  const std::string& prefix = Folder(folder)->prefix;
+  if (std::string(name) != ".") return prefix + name;
+  return prefix.empty() ? std::string(".") : prefix.substr(0, prefix.size() - 1);
+}
+
+LinkTrust QueryLinkTrustIn(FolderHandle folder, const char* name) {
+  if (!IsOneEntry(name)) return LinkTrust::kNoLink;
+  const std::string path = HeldFolderPath(folder, name);
+  const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
     return LinkTrust::kNoLink;
   }
   HANDLE link = CreateFileA(
-      path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (link == INVALID_HANDLE_VALUE) return LinkTrust::kUntrusted;
   OwnerClass owner;

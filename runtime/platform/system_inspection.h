@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/platform/file.h"
+
 namespace runtime::platform {
 
 // A serial port that is present, with what is known about it.
@@ -77,18 +79,22 @@ enum class AppendAccess {
   kRefused,    // it exists but refused; the reason is in the system code
 };
 
-// Opens the existing file `path` for appending, sharing it as the event log
-// does, and closes it again without writing. The system code of a refusal
-// goes to `systemCode` when it is given.
-AppendAccess ProbeAppend(const char* path, int32_t* systemCode);
+// Opens the existing entry `name` of the held `folder` for appending, as the
+// event log's own open does (the same sharing, links followed hop by hop
+// only where they are trusted, only a regular file), and closes it again
+// without writing. Looking at what the name leads to opens nothing; a
+// device or FIFO there is refused without being opened. The system code of
+// a refusal goes to `systemCode` when it is given.
+AppendAccess ProbeAppendIn(FolderHandle folder, const char* name, int32_t* systemCode);
 
-// Whether a file could be created in the existing directory `path`.
+// Whether a file could be created in a folder.
 enum class CreateAccess { kAllowed, kRefused, kUnknown };
 
 // Tells, without creating anything, whether this process may create files
-// in the directory `path`. Windows cannot tell without trying: kUnknown
-// there unless the directory is read-only.
-CreateAccess ProbeCreateIn(const char* path);
+// in the held `folder` itself, whatever its name now leads to. Windows
+// cannot tell without trying: kUnknown there unless the folder is
+// read-only or no longer a folder.
+CreateAccess ProbeCreateInFolder(FolderHandle folder);
 
 // Who owns a name in the file system, seen at the name itself: a symbolic
 // link there is not followed.
@@ -106,10 +112,11 @@ struct PathOwner {
   bool isDirectory = false;
 };
 
-// Fills `owner` for the name `path`. Returns false when nothing has that
-// name or the system cannot tell who owns it (Windows under a system that
-// keeps no owners, such as a FAT volume).
-bool QueryPathOwner(const char* path, PathOwner* owner);
+// Fills `owner` for the entry `name` of the held `folder`, a link there not
+// followed; `name` "." is the held folder itself. Returns false when nothing
+// has that name or the system cannot tell who owns it (Windows under a
+// system that keeps no owners, such as a FAT volume).
+bool QueryEntryOwnerIn(FolderHandle folder, const char* name, PathOwner* owner);
 
 // Who may add files to the folder that holds this program's file.
 enum class ProgramFolderWriters {

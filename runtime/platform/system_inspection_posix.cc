@@ -20,6 +20,11 @@
 namespace runtime::platform {
 namespace {
 
+// The descriptor that names in `folder` are looked up from.
+int FolderDescriptor(FolderHandle folder) {
+  return folder == 0 ? AT_FDCWD : static_cast<int>(folder);
+}
+
 // The names in directory `path`, sorted; none when it cannot be read.
 std::vector<std::string> DirectoryNames(const std::string& path) {
   std::vector<std::string> names;
@@ -175,11 +180,11 @@ std::vector<DeviceHolder> FindDeviceHolders(const std::string& path) {
 
 std::string SystemErrorText(int32_t code) { return std::strerror(code); }
 
-AppendAccess ProbeAppend(const char* path, int32_t* systemCode) {
+AppendAccess ProbeAppendIn(FolderHandle folder, const char* name, int32_t* systemCode) {
   if (systemCode != nullptr) *systemCode = 0;
   struct stat status;
   // A look that opens nothing, wherever a link leads.
-  if (stat(path, &status) != 0) return AppendAccess::kMissing;
+  if (fstatat(FolderDescriptor(folder), name, &status, 0) != 0) return AppendAccess::kMissing;
   if (S_ISDIR(status.st_mode)) return AppendAccess::kDirectory;
   // The event log opens nothing but a regular file: a device or FIFO is
   // refused without being opened, as it would act on the open.
@@ -190,9 +195,9 @@ AppendAccess ProbeAppend(const char* path, int32_t* systemCode) {
   // The event log's own open, reading and appending: links judged one by
   // one, and only the very regular file that was judged is opened.
   errno = 0;
-  const FileHandle file = OpenFileHandle(
-      path, kGenericRead | kFileAppendData, kFileShareRead | kFileShareWrite,
-      FileDisposition::kOpenExisting, kFileAttributeNormal, LinkRule::kTrusted, false);
+  const FileHandle file =
+      OpenFileIn(folder, name, kGenericRead | kFileAppendData, kFileShareRead | kFileShareWrite,
+                 FileDisposition::kOpenExisting, kFileAttributeNormal, LinkRule::kTrusted, false);
   if (file == 0) {
     if (systemCode != nullptr) *systemCode = errno != 0 ? errno : EACCES;
     return AppendAccess::kRefused;
@@ -201,14 +206,15 @@ AppendAccess ProbeAppend(const char* path, int32_t* systemCode) {
   return AppendAccess::kAllowed;
 }
 
-CreateAccess ProbeCreateIn(const char* path) {
-  return access(path, W_OK | X_OK) == 0 ? CreateAccess::kAllowed : CreateAccess::kRefused;
+CreateAccess ProbeCreateInFolder(FolderHandle folder) {
+  return faccessat(FolderDescriptor(folder), ".", W_OK | X_OK, 0) == 0 ? CreateAccess::kAllowed
+                                                                       : CreateAccess::kRefused;
 }
 
-bool QueryPathOwner(const char* path, PathOwner* owner) {
+bool QueryEntryOwnerIn(FolderHandle folder, const char* name, PathOwner* owner) {
   *owner = PathOwner();
   struct stat info;
-  if (lstat(path, &info) != 0) return false;
+  if (fstatat(FolderDescriptor(folder), name, &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
   owner->name = UserName(info.st_uid);
   owner->otherUser = !IsTrustedOwner(info.st_uid);
   owner->links = static_cast<uint32_t>(info.st_nlink);

@@ -18,6 +18,17 @@
 namespace runtime::platform {
 namespace {
 
+// The create probe of the folder `name` as held; a name that cannot be held
+// as a folder (nothing there, a file) is no place to create in.
+CreateAccess ProbeCreateInHeld(const char* name) {
+  FolderOutcome outcome;
+  const FolderHandle folder = HoldFolderIn(0, name, false, &outcome);
+  if (folder == 0) return CreateAccess::kRefused;
+  const CreateAccess access = ProbeCreateInFolder(folder);
+  ReleaseFolder(folder);
+  return access;
+}
+
 namespace fs = std::filesystem;
 
 class DiagnosisPosixTest : public testing::Test {
@@ -100,24 +111,24 @@ TEST_F(DiagnosisPosixTest, OwnerAndGroupOfADevice) {
 
 TEST_F(DiagnosisPosixTest, AppendingIsProbedWithoutChange) {
   int32_t code = -1;
-  EXPECT_EQ(ProbeAppend("log.txt", &code), AppendAccess::kMissing);
+  EXPECT_EQ(ProbeAppendIn(0, "log.txt", &code), AppendAccess::kMissing);
   EXPECT_FALSE(fs::exists("log.txt")) << "the probe created the file";
   PutFile("log.txt", "old");
-  EXPECT_EQ(ProbeAppend("log.txt", &code), AppendAccess::kAllowed);
+  EXPECT_EQ(ProbeAppendIn(0, "log.txt", &code), AppendAccess::kAllowed);
   EXPECT_EQ(FileContents("log.txt"), "old");
   fs::create_directory("folder");
-  EXPECT_EQ(ProbeAppend("folder", &code), AppendAccess::kDirectory);
+  EXPECT_EQ(ProbeAppendIn(0, "folder", &code), AppendAccess::kDirectory);
   ASSERT_EQ(mkfifo("fifo", 0666), 0);
-  EXPECT_EQ(ProbeAppend("fifo", &code), AppendAccess::kRefused);
+  EXPECT_EQ(ProbeAppendIn(0, "fifo", &code), AppendAccess::kRefused);
   if (geteuid() != 0) {
     ASSERT_EQ(chmod("log.txt", 0444), 0);
-    EXPECT_EQ(ProbeAppend("log.txt", &code), AppendAccess::kRefused);
+    EXPECT_EQ(ProbeAppendIn(0, "log.txt", &code), AppendAccess::kRefused);
     EXPECT_EQ(code, EACCES);
     ASSERT_EQ(chmod("folder", 0555), 0);
-    EXPECT_EQ(ProbeCreateIn("folder"), CreateAccess::kRefused);
+    EXPECT_EQ(ProbeCreateInHeld("folder"), CreateAccess::kRefused);
   }
-  EXPECT_EQ(ProbeCreateIn("."), CreateAccess::kAllowed);
-  EXPECT_EQ(ProbeCreateIn("missing"), CreateAccess::kRefused);
+  EXPECT_EQ(ProbeCreateInFolder(0), CreateAccess::kAllowed);
+  EXPECT_EQ(ProbeCreateInHeld("missing"), CreateAccess::kRefused);
   EXPECT_EQ(CurrentDirectory(), fs::current_path().string());
 }
 
@@ -132,8 +143,8 @@ TEST_F(DiagnosisPosixTest, AppendingIsProbedOnlyWhereTheLogWouldOpen) {
   ASSERT_GE(inotify_add_watch(watch, "device", IN_OPEN), 0);
   ASSERT_EQ(symlink("device", "link_to_device"), 0);
   int32_t code = -1;
-  EXPECT_EQ(ProbeAppend("device", &code), AppendAccess::kRefused);
-  EXPECT_EQ(ProbeAppend("link_to_device", &code), AppendAccess::kRefused);
+  EXPECT_EQ(ProbeAppendIn(0, "device", &code), AppendAccess::kRefused);
+  EXPECT_EQ(ProbeAppendIn(0, "link_to_device", &code), AppendAccess::kRefused);
   char events[4096];
   EXPECT_LE(read(watch, events, sizeof(events)), 0) << "the device was opened";
   close(watch);
@@ -143,8 +154,8 @@ TEST_F(DiagnosisPosixTest, AppendingIsProbedOnlyWhereTheLogWouldOpen) {
   ASSERT_EQ(symlink("secret", "mine"), 0);
   std::string why_not;
   if (!GiveLinkToOtherUser("theirs", &why_not)) GTEST_SKIP() << why_not;
-  EXPECT_EQ(ProbeAppend("theirs", &code), AppendAccess::kRefused);
-  EXPECT_EQ(ProbeAppend("mine", &code), AppendAccess::kAllowed);
+  EXPECT_EQ(ProbeAppendIn(0, "theirs", &code), AppendAccess::kRefused);
+  EXPECT_EQ(ProbeAppendIn(0, "mine", &code), AppendAccess::kAllowed);
 }
 
 TEST_F(DiagnosisPosixTest, OwnersAreTakenFromTheNameItselfAndNamedOrNumbered) {
@@ -155,29 +166,29 @@ TEST_F(DiagnosisPosixTest, OwnersAreTakenFromTheNameItselfAndNamedOrNumbered) {
   PutFile("theirs", "x");
   ASSERT_EQ(chown("theirs", 65534, 65534), 0);
   PathOwner owner;
-  ASSERT_TRUE(QueryPathOwner("theirs", &owner));
+  ASSERT_TRUE(QueryEntryOwnerIn(0, "theirs", &owner));
   EXPECT_TRUE(owner.otherUser);
   EXPECT_EQ(owner.name, nobodyName);
   EXPECT_EQ(owner.links, 1u);
   // A user the user database does not know is shown by number.
   ASSERT_EQ(getpwuid(54321), nullptr);
   ASSERT_EQ(chown("theirs", 54321, 54321), 0);
-  ASSERT_TRUE(QueryPathOwner("theirs", &owner));
+  ASSERT_TRUE(QueryEntryOwnerIn(0, "theirs", &owner));
   EXPECT_EQ(owner.name, "54321");
   // This user's link to another user's file is this user's, and the other
   // user's link to this user's file is theirs.
   ASSERT_EQ(symlink("theirs", "my_link"), 0);
-  ASSERT_TRUE(QueryPathOwner("my_link", &owner));
+  ASSERT_TRUE(QueryEntryOwnerIn(0, "my_link", &owner));
   EXPECT_FALSE(owner.otherUser);
   PutFile("mine", "x");
   ASSERT_EQ(symlink("mine", "their_link"), 0);
   ASSERT_EQ(lchown("their_link", 65534, 65534), 0);
-  ASSERT_TRUE(QueryPathOwner("their_link", &owner));
+  ASSERT_TRUE(QueryEntryOwnerIn(0, "their_link", &owner));
   EXPECT_TRUE(owner.otherUser);
   EXPECT_EQ(owner.name, nobodyName);
   fs::create_directory("shared");
   ASSERT_EQ(chmod("shared", 01777), 0);
-  ASSERT_TRUE(QueryPathOwner("shared", &owner));
+  ASSERT_TRUE(QueryEntryOwnerIn(0, "shared", &owner));
   EXPECT_TRUE(owner.isDirectory);
   EXPECT_EQ(owner.mode, 01777u);
   EXPECT_EQ(QueryProgramFolderWriters(), ProgramFolderWriters::kNotAsked);

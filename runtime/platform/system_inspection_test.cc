@@ -11,21 +11,32 @@
 namespace runtime::platform {
 namespace {
 
+// The create probe of the folder `name` as held; a name that cannot be held
+// as a folder (nothing there, a file) is no place to create in.
+CreateAccess ProbeCreateInHeld(const char* name) {
+  FolderOutcome outcome;
+  const FolderHandle folder = HoldFolderIn(0, name, false, &outcome);
+  if (folder == 0) return CreateAccess::kRefused;
+  const CreateAccess access = ProbeCreateInFolder(folder);
+  ReleaseFolder(folder);
+  return access;
+}
+
 TEST(DiagnosisTest, AppendProbeTellsFilesFoldersAndNothingApartWithoutChange) {
   ScratchDirectory scratch;
   ASSERT_TRUE(scratch.ok());
   int32_t code = -1;
-  EXPECT_EQ(ProbeAppend("log.txt", &code), AppendAccess::kMissing);
+  EXPECT_EQ(ProbeAppendIn(0, "log.txt", &code), AppendAccess::kMissing);
   EXPECT_FALSE(std::filesystem::exists("log.txt")) << "the probe created the file";
   PutFile("log.txt", "old\r\n");
-  EXPECT_EQ(ProbeAppend("log.txt", &code), AppendAccess::kAllowed);
+  EXPECT_EQ(ProbeAppendIn(0, "log.txt", &code), AppendAccess::kAllowed);
   EXPECT_EQ(code, 0);
   EXPECT_EQ(FileContents("log.txt"), "old\r\n");
   std::filesystem::create_directory("raspuns");
-  EXPECT_EQ(ProbeAppend("raspuns", nullptr), AppendAccess::kDirectory);
-  EXPECT_NE(ProbeCreateIn("raspuns"), CreateAccess::kRefused);
-  EXPECT_EQ(ProbeCreateIn("log.txt"), CreateAccess::kRefused);
-  EXPECT_EQ(ProbeCreateIn("missing"), CreateAccess::kRefused);
+  EXPECT_EQ(ProbeAppendIn(0, "raspuns", nullptr), AppendAccess::kDirectory);
+  EXPECT_NE(ProbeCreateInHeld("raspuns"), CreateAccess::kRefused);
+  EXPECT_EQ(ProbeCreateInHeld("log.txt"), CreateAccess::kRefused);
+  EXPECT_EQ(ProbeCreateInHeld("missing"), CreateAccess::kRefused);
   EXPECT_EQ(std::filesystem::path(CurrentDirectory()), std::filesystem::current_path());
 }
 
@@ -43,9 +54,9 @@ TEST(DiagnosisTest, OwnerOfThisUsersFilesIsNoOtherUser) {
   ScratchDirectory scratch;
   ASSERT_TRUE(scratch.ok());
   PathOwner owner;
-  EXPECT_FALSE(QueryPathOwner("missing", &owner));
+  EXPECT_FALSE(QueryEntryOwnerIn(0, "missing", &owner));
   PutFile("Kavrin.inf", "COM1\r\n");
-  ASSERT_TRUE(QueryPathOwner("Kavrin.inf", &owner));
+  ASSERT_TRUE(QueryEntryOwnerIn(0, "Kavrin.inf", &owner));
   EXPECT_FALSE(owner.otherUser) << owner.name;
   EXPECT_FALSE(owner.name.empty());
   EXPECT_FALSE(owner.isDirectory);
@@ -53,11 +64,11 @@ TEST(DiagnosisTest, OwnerOfThisUsersFilesIsNoOtherUser) {
   std::error_code error;
   std::filesystem::create_hard_link("Kavrin.inf", "second_name", error);
   if (!error) {
-    ASSERT_TRUE(QueryPathOwner("Kavrin.inf", &owner));
+    ASSERT_TRUE(QueryEntryOwnerIn(0, "Kavrin.inf", &owner));
     EXPECT_EQ(owner.links, 2u);
   }
   std::filesystem::create_directory("raspuns");
-  ASSERT_TRUE(QueryPathOwner("raspuns", &owner));
+  ASSERT_TRUE(QueryEntryOwnerIn(0, "raspuns", &owner));
   EXPECT_TRUE(owner.isDirectory);
   EXPECT_FALSE(owner.otherUser) << owner.name;
 }

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "runtime/platform/held_folder_win32.h"
 #include "runtime/platform/owner_rule_win32.h"
 #include "runtime/platform/serial_win32.h"
 #include "runtime/platform/system_inspection.h"
@@ -84,8 +86,10 @@ bool IsEveryUsersGroup(PSID sid) {
 
 }  // namespace
 
-bool QueryPathOwner(const char* path, PathOwner* owner) {
+bool QueryEntryOwnerIn(FolderHandle folder, const char* name, PathOwner* owner) {
   *owner = PathOwner();
+  const std::string held = HeldFolderPath(folder, name);
+  const char* path = held.c_str();
   std::vector<BYTE> descriptor = FileSecurity(WidePath(path), OWNER_SECURITY_INFORMATION);
   PSID sid = nullptr;
   BOOL defaulted = FALSE;
@@ -222,8 +226,10 @@ std::string SystemErrorText(int32_t code) {
   return Utf8FromWide(text, static_cast<int>(length));
 }
 
-AppendAccess ProbeAppend(const char* path, int32_t* systemCode) {
+AppendAccess ProbeAppendIn(FolderHandle folder, const char* name, int32_t* systemCode) {
   if (systemCode != nullptr) *systemCode = 0;
+  const std::string held = HeldFolderPath(folder, name);
+  const char* path = held.c_str();
   const DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return AppendAccess::kMissing;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return AppendAccess::kDirectory;
@@ -238,7 +244,9 @@ AppendAccess ProbeAppend(const char* path, int32_t* systemCode) {
   return AppendAccess::kAllowed;
 }
 
-CreateAccess ProbeCreateIn(const char* path) {
+CreateAccess ProbeCreateInFolder(FolderHandle folder) {
+  const std::string held = HeldFolderPath(folder, ".");
+  const char* path = held.c_str();
   const DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return CreateAccess::kRefused;
