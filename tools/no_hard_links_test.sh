@@ -11,12 +11,13 @@
 #
 #   no_hard_links_test.sh WEIGH SCALE_SIM NO_LINK_FS
 #
-# WEIGH_RUNS: how many runs at most (default 160); MIN_HANDED (default 100).
+# WEIGH_RUNS: how many runs at most (default 400: a loaded machine's consumer is
+# slow, and more runs then find a value still waiting); MIN_HANDED (default 100).
 # Exits 77 (skipped) where /dev/fuse or fusermount3 is not available.
 set -euo pipefail
 
 weigh=$1 sim=$2 fs=$3
-runs=${WEIGH_RUNS:-160} min_handed=${MIN_HANDED:-100}
+runs=${WEIGH_RUNS:-400} min_handed=${MIN_HANDED:-100}
 if [ ! -c /dev/fuse ] || ! command -v fusermount3 >/dev/null; then
   echo "SKIP: no /dev/fuse or no fusermount3 here"
   exit 77
