@@ -191,7 +191,11 @@ LinkTrust QueryLinkTrust(FolderHandle folder, const Text& name) {
   return platform::QueryLinkTrustIn(folder, name.c_str());
 }
 
-ObjectValue CreateTextFile(ObjectValue number, const Text& path, int32_t options) {
+namespace {
+
+// Creates or empties `name` in `folder` (0: `name` is a path) for writing.
+ObjectValue CreateOrEmpty(ObjectValue number, FolderHandle folder, const Text& name,
+                          int32_t options) {
   const OpenRequest first{platform::kGenericRead | platform::kGenericWrite,
                           platform::kFileShareRead,
                           FileDisposition::kCreateAlways,
@@ -203,23 +207,20 @@ ObjectValue CreateTextFile(ObjectValue number, const Text& path, int32_t options
   const OpenRequest second{
       platform::kGenericWrite, platform::kFileShareRead, FileDisposition::kTruncateExisting, 0,
       LinkRuleOf(options),     OneNameOf(options)};
-  return OpenTextFile(number, 0, path, first, &second, true, false);
+  return OpenTextFile(number, folder, name, first, &second, true, false);
+}
+
+}  // namespace
+
+ObjectValue CreateTextFile(ObjectValue number, const Text& path, int32_t options) {
+  return CreateOrEmpty(number, 0, path, options);
 }
 
 ObjectValue CreateTextFile(ObjectValue number, FolderHandle folder, const Text& name,
                            int32_t options) {
   // A folder is never 0 here: that would take the name as a path.
   if (folder == 0) return 0;
-  const OpenRequest first{platform::kGenericRead | platform::kGenericWrite,
-                          platform::kFileShareRead,
-                          FileDisposition::kCreateAlways,
-                          platform::kFileAttributeNormal,
-                          LinkRuleOf(options),
-                          OneNameOf(options)};
-  const OpenRequest second{
-      platform::kGenericWrite, platform::kFileShareRead, FileDisposition::kTruncateExisting, 0,
-      LinkRuleOf(options),     OneNameOf(options)};
-  return OpenTextFile(number, folder, name, first, &second, true, false);
+  return CreateOrEmpty(number, folder, name, options);
 }
 
 ObjectValue CreateNewTextFile(ObjectValue number, const Text& path) {
