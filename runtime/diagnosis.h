@@ -13,7 +13,6 @@
 
 namespace runtime {
 
-using platform::AppendAccess;
 using platform::CreateAccess;
 using platform::DeviceAccess;
 using platform::DeviceHolder;
@@ -32,7 +31,6 @@ using platform::FindPlantableFiles;
 using platform::ListRegisteredSerialPorts;
 using platform::ListSerialPorts;
 using platform::ListSerialPortsByName;
-using platform::ProbeAppendIn;
 using platform::ProbeCreateInFolder;
 using platform::QueryEntryOwnerIn;
 using platform::QueryProgramFolderWriters;

@@ -238,26 +238,47 @@ ObjectValue OpenForUpdate(ObjectValue number, const Text& path, int32_t options)
   return OpenForUpdate(number, 0, path, options);
 }
 
-ObjectValue OpenForUpdate(ObjectValue number, FolderHandle folder, const Text& path,
-                          int32_t options) {
+namespace {
+
+// The open of OpenForUpdate and ProbeForUpdate with `options`.
+OpenRequest UpdateRequest(int32_t options) {
   uint32_t share = 0;
   if (options & OPTION_SHARE_READ) share = platform::kFileShareRead;
   if (options & OPTION_SHARE_WRITE) share = platform::kFileShareRead | platform::kFileShareWrite;
-  const bool append = (options & OPTION_APPEND) != 0;
   // Appending asks for append-only writing instead of plain writing: every
   // write-out then lands at the end of the file as it is at that moment, so
   // runs that log at the same time never overwrite each other's lines. The
-  // move to the end below still places the first read there.
-  const uint32_t access = append ? platform::kGenericRead | platform::kFileAppendData
-                                 : platform::kGenericRead | platform::kGenericWrite;
-  const OpenRequest request{access,
-                            share,
-                            FileDisposition::kOpenAlways,
-                            platform::kFileAttributeNormal,
-                            LinkRuleOf(options),
-                            OneNameOf(options)};
-  return OpenTextFile(number, folder, path, request, nullptr, (options & OPTION_NO_BUFFER) == 0,
-                      append);
+  // move to the end in OpenTextFile still places the first read there.
+  const uint32_t access = (options & OPTION_APPEND) != 0
+                              ? platform::kGenericRead | platform::kFileAppendData
+                              : platform::kGenericRead | platform::kGenericWrite;
+  return OpenRequest{access,
+                     share,
+                     FileDisposition::kOpenAlways,
+                     platform::kFileAttributeNormal,
+                     LinkRuleOf(options),
+                     OneNameOf(options)};
+}
+
+}  // namespace
+
+ObjectValue OpenForUpdate(ObjectValue number, FolderHandle folder, const Text& path,
+                          int32_t options) {
+  return OpenTextFile(number, folder, path, UpdateRequest(options), nullptr,
+                      (options & OPTION_NO_BUFFER) == 0, (options & OPTION_APPEND) != 0);
+}
+
+int32_t ProbeForUpdate(FolderHandle folder, const Text& name, int32_t options) {
+  OpenRequest request = UpdateRequest(options);
+  request.disposition = FileDisposition::kOpenExisting;
+  platform::ClearFileError();
+  const platform::FileHandle file = OpenAsAsked(folder, name, request);
+  if (file == 0) {
+    const int32_t code = platform::LastFileError();
+    return code != 0 ? code : -1;
+  }
+  platform::CloseFileHandle(file);
+  return 0;
 }
 
 ObjectValue OpenForReading(ObjectValue number, const Text& path, int32_t options) {

@@ -179,6 +179,13 @@ ObjectValue OpenForUpdate(ObjectValue number, const Text& path,
 ObjectValue OpenForUpdate(ObjectValue number, FolderHandle folder, const Text& name,
                           int32_t options);
 
+// Tells whether OpenForUpdate with `options` would open the existing entry
+// `name` of the held `folder`, by that very open, closed again at once: it
+// judges links, second names and the kind of entry as the open does, and
+// never creates a file. Returns 0 when it opened; otherwise the system's code
+// for why not (errno; GetLastError() on Windows), or -1 where none was given.
+int32_t ProbeForUpdate(FolderHandle folder, const Text& name, int32_t options);
+
 // To go once the station reaches its files only through held folders.
 // Opens the existing file at `path` for reading. `options`: OPTION_SHARE_READ
 // lets others read it meanwhile (otherwise nobody may open it),

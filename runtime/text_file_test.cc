@@ -416,6 +416,40 @@ TEST_F(TextFileTest, HeldFolderOpensReachTheFoldersOwnEntry) {
   EXPECT_FALSE(std::filesystem::exists("new.txt"));
 }
 
+// The probe is the update open itself, tried and closed again: whatever
+// refuses that open refuses the probe, and the probe leaves all as it was.
+TEST_F(TextFileTest, ProbeForUpdateTriesTheVeryOpenAndChangesNothing) {
+  const FolderHandle here = HoldCurrentFolder();
+  constexpr int32_t kLog = kAppendToLog | OPTION_TRUSTED_LINK | OPTION_ONE_NAME;
+  EXPECT_NE(ProbeForUpdate(here, "log.txt", kLog), 0);
+  EXPECT_FALSE(Exists("log.txt")) << "the probe created the file";
+  PutFile("log.txt", "old\r\n");
+  EXPECT_EQ(ProbeForUpdate(here, "log.txt", kLog), 0);
+  EXPECT_EQ(FileContents("log.txt"), "old\r\n");
+  std::filesystem::create_directory("folder");
+  EXPECT_NE(ProbeForUpdate(here, "folder", kLog), 0);
+  EXPECT_NE(ProbeForUpdate(here, "folder\\log.txt", kLog), 0);
+
+  // A second name is refused exactly where the open asks for one name.
+  std::error_code error;
+  std::filesystem::create_hard_link("log.txt", "second", error);
+  if (!error) {
+    EXPECT_NE(ProbeForUpdate(here, "log.txt", kLog), 0);
+    EXPECT_EQ(OpenForUpdate(AUTO_NUMBER, here, "log.txt", kLog), 0);
+    EXPECT_EQ(ProbeForUpdate(here, "log.txt", kLog & ~OPTION_ONE_NAME), 0);
+    std::filesystem::remove("second");
+  }
+
+  // Kept from everyone by an open without sharing, as the open would be.
+  const ObjectValue held = OpenForUpdate(AUTO_NUMBER, here, "log.txt", 0);
+  ASSERT_NE(held, 0);
+  EXPECT_NE(ProbeForUpdate(here, "log.txt", kLog), 0);
+  CloseTextFile(held);
+  EXPECT_EQ(ProbeForUpdate(here, "log.txt", kLog), 0);
+  EXPECT_EQ(FileContents("log.txt"), "old\r\n");
+  ReleaseFolder(here);
+}
+
 TEST_F(TextFileTest, ReopeningANumberClosesItsFileFirst) {
   ASSERT_NE(OpenForUpdate(0, "a"), 0);
   EXPECT_EQ(WriteLine(0, "pending"), 9);

@@ -169,8 +169,12 @@ std::string ReportFiles(const RunFolders& folders, const ConfigVerdict& config,
           *report += std::string(kForeignLink) + ",\n   which a weighing does not write through";
           break;
         case Refusal::kNotPermitted:
-          *report += log.systemCode == 0 ? "missing, and this folder does not let it be created"
-                                         : "cannot be appended to: " + SystemReason(log.systemCode);
+          if (log.systemCode == 0) {
+            *report += "missing, and this folder does not let it be created";
+          } else {
+            *report += "cannot be appended to";
+            if (log.systemCode > 0) *report += ": " + SystemReason(log.systemCode);
+          }
           break;
         default:
           *report += Why(log.why);

@@ -11,9 +11,10 @@
 #          message it showed (natively without a display the message goes to
 #          standard error)
 #   order  a lost log line is told after the value is handed over
-#   race   another user swaps log.txt and Kavrin.inf with links to a file
-#          only root may read while root runs --check: that file is never
-#          opened and its first line never shown (bounded in runs and time)
+#   race   another user swaps log.txt and Kavrin.inf with symbolic and
+#          then hard links to a file only root may read while root runs
+#          --check: that file is never opened and its first line never shown
+#          (bounded in runs and time)
 #
 # Cases that need a second user run only as root: the other user is uid
 # 65534, through setpriv.
@@ -25,8 +26,9 @@ mode=$1 weigh=$(readlink -f "$2") sim=$(readlink -f "$3") group=$4
 
 scratch=$(mktemp -d)
 chmod 0755 "$scratch"
-sim_pid="" watch_pid="" swap_pid=""
+sim_pid="" watch_pid="" swap_pid="" restore_hardlinks=""
 cleanup() {
+  [ -n "$restore_hardlinks" ] && echo "$restore_hardlinks" >/proc/sys/fs/protected_hardlinks || true
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
   [ -n "$watch_pid" ] && kill "$watch_pid" 2>/dev/null || true
   [ -n "$swap_pid" ] && kill "$swap_pid" 2>/dev/null || true
@@ -326,38 +328,65 @@ run_order() {
     fail_case "the message came before the value was handed over"
 }
 
-# Another user swaps log.txt and Kavrin.inf, in a folder everyone
-# may write, between files of its own and links to a file only root may
-# read, while root runs --check again and again.
+# Another user swaps log.txt and Kavrin.inf, in a folder everyone may
+# write, between files of its own and links to a file only root may read,
+# while root runs --check again and again: first symbolic links, then, with
+# fs.protected_hardlinks 0 (so that the other user may link to a file it
+# cannot read), hard links.
 run_race() {
   case_name=race
   [ "$root" = yes ] || { echo "skip: needs root to act as another user"; exit 0; }
   command -v inotifywait >/dev/null || { echo "skip: no inotifywait"; exit 0; }
   [ -x /usr/bin/python3 ] || { echo "skip: no /usr/bin/python3 for the other user"; exit 0; }
-  mkdir -m 0777 "$scratch/race" && cd "$scratch/race"
   printf 'SECRET-FIRST-LINE\r\n' >"$scratch/secret"
   chmod 0600 "$scratch/secret"
   inotifywait -q -m -e open,access,modify "$scratch/secret" >"$scratch/secret.events" 2>&1 &
   watch_pid=$!
   sleep 0.3
+  race_round symlink
+  local protected
+  protected=$(cat /proc/sys/fs/protected_hardlinks 2>/dev/null || echo "")
+  if [ -n "$protected" ] && echo 0 2>/dev/null >/proc/sys/fs/protected_hardlinks; then
+    restore_hardlinks=$protected
+    race_round hardlink
+    echo "$restore_hardlinks" >/proc/sys/fs/protected_hardlinks
+    restore_hardlinks=""
+  else
+    echo "note: fs.protected_hardlinks cannot be set here; the hard link round is left out"
+  fi
+  sleep 0.3
+  [ -s "$scratch/secret.events" ] &&
+    fail_case "the file only root may read was opened: $(head -n3 "$scratch/secret.events")"
+  return 0
+}
+
+# One round of swaps of KIND (symlink or hardlink) against runs of --check,
+# bounded at 100 runs or 30 s.
+race_round() {
+  local kind=$1
+  mkdir -m 0777 "$scratch/race-$kind" && cd "$scratch/race-$kind"
   # Started directly, so that its process is the one ended afterwards.
   # A tight loop of renames, so that the swap falls between any look at a
   # name and an open of it in a fair share of the runs.
   setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/python3 -c '
 import os, sys
-secret = sys.argv[1]
+secret, kind = sys.argv[1], sys.argv[2]
 while True:
     for final in ("Kavrin.inf", "log.txt"):
         with open("swap.new", "w") as f: f.write("COM9\r\n")
         os.rename("swap.new", final)
-        os.symlink(secret, "swap.new"); os.rename("swap.new", final)
-' "$scratch/secret" >/dev/null 2>&1 &
+        if kind == "symlink":
+            os.symlink(secret, "swap.new")
+        else:
+            os.link(secret, "swap.new")
+        os.rename("swap.new", final)
+' "$scratch/secret" "$kind" >"$scratch/swap.err" 2>&1 &
   swap_pid=$!
   local runs=0 deadline=$((SECONDS + 30))
   while [ "$runs" -lt 100 ] && [ "$SECONDS" -lt "$deadline" ]; do
     env -u DISPLAY timeout 30 "$weigh" --check >"$scratch/race.out" 2>&1 || true
     if grep -q SECRET "$scratch/race.out"; then
-      fail_case "run $runs showed the first line of a file only root may read"
+      fail_case "$kind run $runs showed the first line of a file only root may read"
       break
     fi
     runs=$((runs + 1))
@@ -365,10 +394,11 @@ while True:
   kill "$swap_pid" 2>/dev/null || true
   wait "$swap_pid" 2>/dev/null || true
   swap_pid=""
-  sleep 0.3
-  [ -s "$scratch/secret.events" ] &&
-    fail_case "the file only root may read was opened: $(head -n3 "$scratch/secret.events")"
-  echo "race: $runs runs of --check"
+  # A swapper that could not make its links proves nothing.
+  [ -s "$scratch/swap.err" ] &&
+    fail_case "the $kind swapper failed: $(tail -n2 "$scratch/swap.err")"
+  echo "race: $runs runs of --check against $kind swaps"
+  cd "$scratch"
 }
 
 case $group in

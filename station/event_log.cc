@@ -11,18 +11,12 @@ namespace station {
 using runtime::Text;
 
 bool RecordLine(const RunFolders& folders, const Text& newQuantity) {
-  // Shared reading and writing: other programs may read the log, and other
-  // runs may append to it at the same time. A link under the name is
-  // followed only when it is this user's or root's: one that another user
-  // planted may lead to any file this user can write. A file with a second
-  // name is refused too: that name may be another user's hard link to it.
-  // The open judges all that again for itself.
+  // The open judges everything again for itself: the entry may have changed
+  // since it was judged.
   runtime::ObjectValue log = 0;
   if (JudgeLog(folders).action != LogVerdict::Action::kRefuse) {
     log = runtime::OpenForUpdate(runtime::AUTO_NUMBER, folders.station, Text("log.txt"),
-                                 runtime::OPTION_SHARE_READ | runtime::OPTION_SHARE_WRITE |
-                                     runtime::OPTION_APPEND | runtime::OPTION_TRUSTED_LINK |
-                                     runtime::OPTION_ONE_NAME);
+                                 LOG_OPEN_OPTIONS);
   }
 
   Text pending;

@@ -170,11 +170,13 @@ LogVerdict JudgeLog(const RunFolders& folders) {
     verdict.why = Refusal::kSecondName;
     return verdict;
   }
-  // Asked of the system without opening it: an open may act on what a
-  // name was swapped for meanwhile.
-  if (runtime::ProbeAppendIn(folders.station, kLogEntry.c_str(), &verdict.systemCode) !=
-      runtime::AppendAccess::kAllowed) {
+  // The record stage's own open, tried and closed: it opens nothing but
+  // the regular file with one name that it judged, whatever is swapped in
+  // under the name meanwhile.
+  const int32_t code = runtime::ProbeForUpdate(folders.station, kLogEntry, LOG_OPEN_OPTIONS);
+  if (code != 0) {
     verdict.why = Refusal::kNotPermitted;
+    verdict.systemCode = code;
     return verdict;
   }
   verdict.action = LogVerdict::Action::kAppend;

@@ -65,7 +65,9 @@ struct LogVerdict {
   enum class Action { kAppend, kCreate, kRefuse };
   Action action = Action::kRefuse;
   Refusal why = Refusal::kNone;
-  // The system's code for kNotPermitted where it gave one.
+  // For kNotPermitted: 0 where log.txt is missing and cannot be created;
+  // otherwise the system's code for why the open failed, -1 where it gave
+  // none.
   int32_t systemCode = 0;
 };
 

@@ -50,6 +50,17 @@ void ReleaseRunFolders(RunFolders* folders);
 bool ReadPendingQuantity(runtime::Text* pending);
 bool ReadPendingQuantity(const RunFolders& folders, runtime::Text* pending);
 
+// How "log.txt" is opened, by the record stage and by JudgeLog's trial of
+// that open alike. Shared reading and writing: other programs may read the
+// log, and other runs may append to it at the same time. A link under the
+// name is followed only when it is this user's or root's: one that another
+// user planted may lead to any file this user can write. A file with a
+// second name is refused too: that name may be another user's hard link to
+// it.
+inline constexpr int32_t LOG_OPEN_OPTIONS = runtime::OPTION_SHARE_READ |
+                                            runtime::OPTION_SHARE_WRITE | runtime::OPTION_APPEND |
+                                            runtime::OPTION_TRUSTED_LINK | runtime::OPTION_ONE_NAME;
+
 // Appends the run's line to "log.txt": date and time, the value still
 // waiting (if any) and `newQuantity`, and flushes it to the disk, as the
 // verdict of JudgeLog says (a log that is another user's link, a file with

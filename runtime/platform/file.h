@@ -242,6 +242,14 @@ bool FlushFileToDisk(FileHandle file);
 // Closes the file; its share restrictions end with it.
 void CloseFileHandle(FileHandle file);
 
+// Forgets the system's code of an earlier failure on this thread, so that
+// LastFileError tells of the calls that follow.
+void ClearFileError();
+
+// The system's code for why the last failed file call of this thread failed
+// (errno; GetLastError() on Windows); 0 when none was given.
+int32_t LastFileError();
+
 // To go: only tests call it.
 // Creates the directory `path` (only its last component). Returns true when
 // it was created; false when it exists already, its parent is missing, the

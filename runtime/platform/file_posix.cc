@@ -717,6 +717,10 @@ int32_t AppendWhole(FileHandle file, const void* bytes, int32_t count) {
 
 bool FlushFileToDisk(FileHandle file) { return Fsync(Descriptor(file)); }
 
+void ClearFileError() { errno = 0; }
+
+int32_t LastFileError() { return errno; }
+
 void CloseFileHandle(FileHandle file) { close(Descriptor(file)); }
 
 bool MakeOneDirectory(const char* path) {

@@ -390,6 +390,10 @@ void MoveFilePosition(FileHandle file, int32_t distance, SeekOrigin origin) {
 
 bool FlushFileToDisk(FileHandle file) { return FlushFileBuffers(Win32Handle(file)) != FALSE; }
 
+void ClearFileError() { SetLastError(ERROR_SUCCESS); }
+
+int32_t LastFileError() { return static_cast<int32_t>(GetLastError()); }
+
 void CloseFileHandle(FileHandle file) {
   HANDLE handle = Win32Handle(file);
   {

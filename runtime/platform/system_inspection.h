@@ -71,22 +71,6 @@ std::vector<DeviceHolder> FindDeviceHolders(const std::string& path);
 // GetLastError() on Windows, there in UTF-8), without a line end.
 std::string SystemErrorText(int32_t code);
 
-// What opening an existing file for appending would meet.
-enum class AppendAccess {
-  kAllowed,    // it opened for appending (and was closed again unchanged)
-  kMissing,    // nothing has that name
-  kDirectory,  // a directory has that name
-  kRefused,    // it exists but refused; the reason is in the system code
-};
-
-// Opens the existing entry `name` of the held `folder` for appending, as the
-// event log's own open does (the same sharing, links followed hop by hop
-// only where they are trusted, only a regular file), and closes it again
-// without writing. Looking at what the name leads to opens nothing; a
-// device or FIFO there is refused without being opened. The system code of
-// a refusal goes to `systemCode` when it is given.
-AppendAccess ProbeAppendIn(FolderHandle folder, const char* name, int32_t* systemCode);
-
 // Whether a file could be created in a folder.
 enum class CreateAccess { kAllowed, kRefused, kUnknown };
 

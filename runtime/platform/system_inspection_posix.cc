@@ -180,32 +180,6 @@ std::vector<DeviceHolder> FindDeviceHolders(const std::string& path) {
 
 std::string SystemErrorText(int32_t code) { return std::strerror(code); }
 
-AppendAccess ProbeAppendIn(FolderHandle folder, const char* name, int32_t* systemCode) {
-  if (systemCode != nullptr) *systemCode = 0;
-  struct stat status;
-  // A look that opens nothing, wherever a link leads.
-  if (fstatat(FolderDescriptor(folder), name, &status, 0) != 0) return AppendAccess::kMissing;
-  if (S_ISDIR(status.st_mode)) return AppendAccess::kDirectory;
-  // The event log opens nothing but a regular file: a device or FIFO is
-  // refused without being opened, as it would act on the open.
-  if (!S_ISREG(status.st_mode)) {
-    if (systemCode != nullptr) *systemCode = EINVAL;
-    return AppendAccess::kRefused;
-  }
-  // The event log's own open, reading and appending: links judged one by
-  // one, and only the very regular file that was judged is opened.
-  errno = 0;
-  const FileHandle file =
-      OpenFileIn(folder, name, kGenericRead | kFileAppendData, kFileShareRead | kFileShareWrite,
-                 FileDisposition::kOpenExisting, kFileAttributeNormal, LinkRule::kTrusted, false);
-  if (file == 0) {
-    if (systemCode != nullptr) *systemCode = errno != 0 ? errno : EACCES;
-    return AppendAccess::kRefused;
-  }
-  CloseFileHandle(file);
-  return AppendAccess::kAllowed;
-}
-
 CreateAccess ProbeCreateInFolder(FolderHandle folder) {
   return faccessat(FolderDescriptor(folder), ".", W_OK | X_OK, 0) == 0 ? CreateAccess::kAllowed
                                                                        : CreateAccess::kRefused;

@@ -226,24 +226,6 @@ std::string SystemErrorText(int32_t code) {
   return Utf8FromWide(text, static_cast<int>(length));
 }
 
-AppendAccess ProbeAppendIn(FolderHandle folder, const char* name, int32_t* systemCode) {
-  if (systemCode != nullptr) *systemCode = 0;
-  const std::string held = HeldFolderPath(folder, name);
-  const char* path = held.c_str();
-  const DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return AppendAccess::kMissing;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return AppendAccess::kDirectory;
-  // The access and sharing of the event log's own open.
-  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    if (systemCode != nullptr) *systemCode = static_cast<int32_t>(GetLastError());
-    return AppendAccess::kRefused;
-  }
-  CloseHandle(file);
-  return AppendAccess::kAllowed;
-}
-
 CreateAccess ProbeCreateInFolder(FolderHandle folder) {
   const std::string held = HeldFolderPath(folder, ".");
   const char* path = held.c_str();
