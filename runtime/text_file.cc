@@ -25,15 +25,11 @@ struct OpenRequest {
   bool one_name = false;
 };
 
-// Opens `name` in `folder` as `request` asks; `folder` 0 takes `name` as a
-// path from the current folder.
+// Opens `name` in the held `folder` as `request` asks. A folder is never 0:
+// that is no held folder.
 platform::FileHandle OpenAsAsked(FolderHandle folder, const Text& name,
                                  const OpenRequest& request) {
-  if (folder == 0) {
-    return platform::OpenFileHandle(name.c_str(), request.access, request.share,
-                                    request.disposition, request.attributes, request.links,
-                                    request.one_name);
-  }
+  if (folder == 0) return 0;
   return platform::OpenFileIn(folder, name.c_str(), request.access, request.share,
                               request.disposition, request.attributes, request.links,
                               request.one_name);
@@ -97,26 +93,12 @@ int32_t WriteBytes(TextFile* file, const void* bytes, int32_t count) {
                                  : platform::WriteToFile(file->handle, bytes, count);
 }
 
-// The path without the trailing bytes that `strip` names. The whole path is
-// used: cutting a long one would name some other file or directory.
-std::string WithoutTrailing(const Text& path, const char* strip) {
-  std::string copy(path.view());
-  std::size_t keep = copy.find_last_not_of(strip);
-  copy.resize(keep == std::string::npos ? 0 : keep + 1);
-  return copy;
-}
-
 }  // namespace
 
 void StartFiles() { file_table = CreateObjectTable(sizeof(TextFile), 16, CloseTextFile); }
 
 void CloseAllFiles() {
   if (file_table != nullptr) CloseAllObjects(file_table);
-}
-
-int32_t MakeDirectory(const Text& path) {
-  std::string directory = WithoutTrailing(path, " \\/");
-  return platform::MakeOneDirectory(directory.c_str()) ? 1 : 0;
 }
 
 FolderHandle HoldCurrentFolder() { return platform::HoldCurrentFolder(); }
@@ -150,39 +132,6 @@ PathKind QueryEntryKind(FolderHandle folder, const Text& name) {
   return PathKind::kFile;
 }
 
-int64_t QueryFileSize(const Text& path) {
-  if (path.empty()) return -1;
-  std::string name(path.view());
-  if (platform::PathsHaveDriveLetters() && (name.size() == 2 || name.size() == 3) &&
-      name[1] == ':') {
-    if (name.size() == 2) name += '\\';
-    return platform::QueryDriveType(name.c_str()) >= platform::kFirstExistingDriveType ? -2 : -1;
-  }
-  name = WithoutTrailing(path, "\\/");
-  platform::FoundEntry found;
-  if (platform::FindFirstEntry(name.c_str(), &found)) {
-    if (found.attributes & platform::kFileAttributeDirectory) return -2;
-    return static_cast<int64_t>(found.size);
-  }
-  if (name.starts_with("\\\\") || name.starts_with("..")) {
-    uint32_t attributes = platform::QueryPathAttributes(name.c_str());
-    if (attributes != platform::kInvalidFileAttributes) {
-      return (attributes & platform::kFileAttributeDirectory) ? -2 : -1;
-    }
-    return platform::QueryDriveType(name.c_str()) >= platform::kFirstExistingDriveType ? -2 : -1;
-  }
-  return -1;
-}
-
-PathKind QueryPathKind(const Text& path) {
-  if (path.empty()) return PathKind::kNothing;
-  const uint32_t attributes = platform::QueryPathAttributes(path.c_str());
-  if (attributes == platform::kInvalidFileAttributes) return PathKind::kNothing;
-  if (attributes & platform::kFileAttributeDirectory) return PathKind::kDirectory;
-  if (attributes & platform::kFileAttributeDevice) return PathKind::kDevice;
-  return PathKind::kFile;
-}
-
 EntryFacts InspectEntry(FolderHandle folder, const Text& name, int32_t options) {
   return platform::InspectEntryIn(folder, name.c_str(), LinkRuleOf(options));
 }
@@ -193,7 +142,7 @@ LinkTrust QueryLinkTrust(FolderHandle folder, const Text& name) {
 
 namespace {
 
-// Creates or empties `name` in `folder` (0: `name` is a path) for writing.
+// Creates or empties `name` in the held `folder` for writing.
 ObjectValue CreateOrEmpty(ObjectValue number, FolderHandle folder, const Text& name,
                           int32_t options) {
   const OpenRequest first{platform::kGenericRead | platform::kGenericWrite,
@@ -212,19 +161,9 @@ ObjectValue CreateOrEmpty(ObjectValue number, FolderHandle folder, const Text& n
 
 }  // namespace
 
-ObjectValue CreateTextFile(ObjectValue number, const Text& path, int32_t options) {
-  return CreateOrEmpty(number, 0, path, options);
-}
-
 ObjectValue CreateTextFile(ObjectValue number, FolderHandle folder, const Text& name,
                            int32_t options) {
-  // A folder is never 0 here: that would take the name as a path.
-  if (folder == 0) return 0;
   return CreateOrEmpty(number, folder, name, options);
-}
-
-ObjectValue CreateNewTextFile(ObjectValue number, const Text& path) {
-  return CreateNewTextFile(number, 0, path);
 }
 
 ObjectValue CreateNewTextFile(ObjectValue number, FolderHandle folder, const Text& name) {
@@ -232,10 +171,6 @@ ObjectValue CreateNewTextFile(ObjectValue number, FolderHandle folder, const Tex
                             platform::kFileShareRead, FileDisposition::kCreateNew,
                             platform::kFileAttributeNormal, platform::LinkRule::kNever};
   return OpenTextFile(number, folder, name, request, nullptr, true, false);
-}
-
-ObjectValue OpenForUpdate(ObjectValue number, const Text& path, int32_t options) {
-  return OpenForUpdate(number, 0, path, options);
 }
 
 namespace {
@@ -279,10 +214,6 @@ int32_t ProbeForUpdate(FolderHandle folder, const Text& name, int32_t options) {
   }
   platform::CloseFileHandle(file);
   return 0;
-}
-
-ObjectValue OpenForReading(ObjectValue number, const Text& path, int32_t options) {
-  return OpenForReading(number, 0, path, options);
 }
 
 ObjectValue OpenForReading(ObjectValue number, FolderHandle folder, const Text& path,

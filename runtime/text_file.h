@@ -57,13 +57,6 @@ void StartFiles();
 // Closes every open file, writing out buffered bytes first. Runs at stop.
 void CloseAllFiles();
 
-// To go: only tests call it.
-// Creates the directory `path` after removing trailing blanks, '\' and '/'.
-// Only the last component is created, and the whole path is used however
-// long it is. Returns non-zero when it was created, 0 when it existed
-// already or could not be made.
-int32_t MakeDirectory(const Text& path);
-
 using platform::FolderHandle;
 using platform::FolderOutcome;
 
@@ -101,24 +94,13 @@ int32_t MoveFileWithoutReplacing(FolderHandle folder, const Text& from, const Te
 // Removes the file `name` in `folder`. Returns non-zero when it was removed.
 int32_t RemoveFile(FolderHandle folder, const Text& name);
 
-// To go once the station reaches its files only through held folders.
-// Returns the size in bytes of the file at `path`, -2 for a directory (or an
-// existing drive such as "C:" where paths have drive letters) and -1 when
-// there is nothing there or the path is empty. Trailing '\' and '/' are
-// ignored, and the whole path is used however long it is.
-int64_t QueryFileSize(const Text& path);
-
-// What is at a path.
+// What an entry is.
 enum class PathKind {
   kNothing,    // no such file or directory, or it cannot be looked at
   kFile,       // a plain file
   kDirectory,  // a directory
   kDevice,     // anything else: a device, a FIFO, a socket
 };
-
-// To go once the station reaches its files only through held folders.
-// Returns what is at `path`; a symbolic link counts as what it points to.
-PathKind QueryPathKind(const Text& path);
 
 // Returns what the entry `name` of `folder` is; a symbolic link (any reparse
 // point on Windows) counts as kDevice, neither a file nor a folder.
@@ -143,39 +125,26 @@ using platform::LongestFullPath;
 // platform::QueryLinkTrustIn).
 LinkTrust QueryLinkTrust(FolderHandle folder, const Text& name);
 
-// To go once the station reaches its files only through held folders.
-// Creates the file at `path`, or empties an existing one, for reading and
-// writing; others may read it meanwhile. `options`: OPTION_NO_LINK or
-// OPTION_TRUSTED_LINK. Returns the platform handle under a number, the new
-// identity for AUTO_NUMBER, 0 on failure. Reusing a number closes its file
-// first, whatever the outcome.
-ObjectValue CreateTextFile(ObjectValue number, const Text& path, int32_t options = 0);
-
-// CreateTextFile for the entry `name` of the held `folder`.
+// Creates the entry `name` of the held `folder`, or empties an existing
+// file there, for reading and writing; others may read it meanwhile.
+// `options`: OPTION_NO_LINK or OPTION_TRUSTED_LINK, OPTION_ONE_NAME. Returns
+// the platform handle under a number, the new identity for AUTO_NUMBER, 0 on
+// failure. Reusing a number closes its file first, whatever the outcome.
 ObjectValue CreateTextFile(ObjectValue number, FolderHandle folder, const Text& name,
                            int32_t options);
 
-// To go once the station reaches its files only through held folders.
-// Creates a new file at `path` for reading and writing; others may read it
-// meanwhile. Fails when anything has the name already, and never follows a
-// symbolic link there, so a link planted under the name cannot redirect
-// what is written. Returns as CreateTextFile.
-ObjectValue CreateNewTextFile(ObjectValue number, const Text& path);
-
-// CreateNewTextFile for the entry `name` of the held `folder`.
+// Creates the new entry `name` of the held `folder` for reading and
+// writing; others may read it meanwhile. Fails when anything has the name
+// already, and never follows a symbolic link there, so a link planted under
+// the name cannot redirect what is written. Returns as CreateTextFile.
 ObjectValue CreateNewTextFile(ObjectValue number, FolderHandle folder, const Text& name);
 
-// To go once the station reaches its files only through held folders.
-// Opens the file at `path` for reading and writing at offset 0, creating it
-// empty when missing. `options`: OPTION_SHARE_READ lets others read it
-// meanwhile, OPTION_SHARE_WRITE also write it, neither keeps everyone out;
-// OPTION_NO_BUFFER; OPTION_APPEND makes every write-out land at the end of
-// the file as it is at that moment; OPTION_NO_LINK or OPTION_TRUSTED_LINK.
-// Returns as CreateTextFile.
-ObjectValue OpenForUpdate(ObjectValue number, const Text& path,
-                          int32_t options = OPTION_SHARE_READ);
-
-// OpenForUpdate for the entry `name` of the held `folder`.
+// Opens the entry `name` of the held `folder` for reading and writing at
+// offset 0, creating it empty when missing. `options`: OPTION_SHARE_READ lets
+// others read it meanwhile, OPTION_SHARE_WRITE also write it, neither keeps
+// everyone out; OPTION_NO_BUFFER; OPTION_APPEND makes every write-out land at
+// the end of the file as it is at that moment; OPTION_NO_LINK or
+// OPTION_TRUSTED_LINK, OPTION_ONE_NAME. Returns as CreateTextFile.
 ObjectValue OpenForUpdate(ObjectValue number, FolderHandle folder, const Text& name,
                           int32_t options);
 
@@ -186,14 +155,11 @@ ObjectValue OpenForUpdate(ObjectValue number, FolderHandle folder, const Text& n
 // for why not (errno; GetLastError() on Windows), or -1 where none was given.
 int32_t ProbeForUpdate(FolderHandle folder, const Text& name, int32_t options);
 
-// To go once the station reaches its files only through held folders.
-// Opens the existing file at `path` for reading. `options`: OPTION_SHARE_READ
-// lets others read it meanwhile (otherwise nobody may open it),
-// OPTION_SHARE_WRITE also write it, OPTION_NO_BUFFER, and OPTION_NO_LINK or
-// OPTION_TRUSTED_LINK. Returns as CreateTextFile; 0 for a missing file.
-ObjectValue OpenForReading(ObjectValue number, const Text& path, int32_t options);
-
-// OpenForReading for the entry `name` of the held `folder`.
+// Opens the existing entry `name` of the held `folder` for reading.
+// `options`: OPTION_SHARE_READ lets others read it meanwhile (otherwise
+// nobody may open it), OPTION_SHARE_WRITE also write it, OPTION_NO_BUFFER,
+// OPTION_NO_LINK or OPTION_TRUSTED_LINK, OPTION_ONE_NAME. Returns as
+// CreateTextFile; 0 for a missing file.
 ObjectValue OpenForReading(ObjectValue number, FolderHandle folder, const Text& name,
                            int32_t options);
 

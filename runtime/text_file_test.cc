@@ -45,9 +45,66 @@ std::string Pattern(int length) {
   return bytes;
 }
 
-bool AwaitFile(const Text& path) {
+// The tests name a file of the scratch folder as "name" or "folder\name";
+// the file layer is given the held folder and the entry, as the program
+// gives it. Returns 0 where the folder cannot be held.
+template <typename Open>
+ObjectValue InHeldFolder(const Text& path, Open open) {
+  std::string name(path.view());
+  const FolderHandle here = HoldCurrentFolder();
+  FolderHandle folder = here;
+  const std::size_t slash = name.rfind('\\');
+  if (slash != std::string::npos) {
+    FolderOutcome outcome;
+    folder = HoldFolder(here, Text(name.substr(0, slash)), false, &outcome);
+    name.erase(0, slash + 1);
+  }
+  const ObjectValue file = folder != 0 ? open(folder, Text(name)) : 0;
+  if (folder != here && folder != 0) ReleaseFolder(folder);
+  ReleaseFolder(here);
+  return file;
+}
+
+using runtime::CreateNewTextFile;
+using runtime::CreateTextFile;
+using runtime::OpenForReading;
+using runtime::OpenForUpdate;
+
+ObjectValue CreateTextFile(ObjectValue number, const Text& path, int32_t options = 0) {
+  return InHeldFolder(path, [&](FolderHandle folder, const Text& name) {
+    return CreateTextFile(number, folder, name, options);
+  });
+}
+
+ObjectValue CreateNewTextFile(ObjectValue number, const Text& path) {
+  return InHeldFolder(path, [&](FolderHandle folder, const Text& name) {
+    return CreateNewTextFile(number, folder, name);
+  });
+}
+
+ObjectValue OpenForUpdate(ObjectValue number, const Text& path,
+                          int32_t options = OPTION_SHARE_READ) {
+  return InHeldFolder(path, [&](FolderHandle folder, const Text& name) {
+    return OpenForUpdate(number, folder, name, options);
+  });
+}
+
+ObjectValue OpenForReading(ObjectValue number, const Text& path, int32_t options) {
+  return InHeldFolder(path, [&](FolderHandle folder, const Text& name) {
+    return OpenForReading(number, folder, name, options);
+  });
+}
+
+// The size of the file `path`, -1 where there is none.
+int64_t SizeOf(const std::string& path) {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  return error ? -1 : static_cast<int64_t>(size);
+}
+
+bool AwaitFile(const std::string& path) {
   const int64_t deadline = platform::MonotonicMilliseconds() + 10000;
-  while (QueryFileSize(path) < 0) {
+  while (SizeOf(path) < 0) {
     if (platform::MonotonicMilliseconds() > deadline) return false;
     platform::SleepMilliseconds(1);
   }
@@ -324,7 +381,7 @@ TEST_F(TextFileTest, OpensOfMissingFilesAndCreation) {
   ASSERT_NE(file, 0);
   CloseTextFile(file);
   EXPECT_TRUE(Exists("new"));
-  EXPECT_EQ(QueryFileSize("new"), 0);
+  EXPECT_EQ(SizeOf("new"), 0);
 
   PutFile("old", "old content");
   file = CreateTextFile(AUTO_NUMBER, "old");
@@ -353,7 +410,7 @@ TEST_F(TextFileTest, CreationEmptiesAFileItMayOnlyWrite) {
 }
 
 TEST_F(TextFileTest, HandoffPathLandsInItsDirectory) {
-  ASSERT_NE(MakeDirectory("raspuns"), 0);
+  ASSERT_TRUE(std::filesystem::create_directory("raspuns"));
   ObjectValue file = CreateTextFile(AUTO_NUMBER, "raspuns\\cant.txt");
   ASSERT_NE(file, 0);
   EXPECT_EQ(WriteLine(file,
@@ -370,7 +427,7 @@ TEST_F(TextFileTest, HandoffPathLandsInItsDirectory) {
     ++entries;
   }
   EXPECT_EQ(entries, 1);
-  EXPECT_EQ(QueryFileSize("raspuns\\cant.txt"), 7);
+  EXPECT_EQ(SizeOf((std::filesystem::path("raspuns") / "cant.txt").string()), 7);
 }
 
 // The held-folder opens reach the folder's own entry and nothing else: a
@@ -601,53 +658,6 @@ TEST_F(TextFileTest, BufferedBytesWhoseWriteOutFailsAreToldAndLinesAreWholeOrGon
   EXPECT_EQ(AppendLine(AUTO_NUMBER, "x"), 0);
 }
 
-TEST_F(TextFileTest, QueryFileSize) {
-  EXPECT_EQ(QueryFileSize(""), -1);
-  EXPECT_EQ(QueryFileSize("missing"), -1);
-  PutFile("empty", "");
-  EXPECT_EQ(QueryFileSize("empty"), 0);
-  PutFile("five", "12345");
-  EXPECT_EQ(QueryFileSize("five"), 5);
-  EXPECT_EQ(QueryFileSize("five\\"), 5);
-  ASSERT_NE(MakeDirectory("raspuns"), 0);
-  EXPECT_EQ(QueryFileSize("raspuns"), -2);
-  EXPECT_EQ(QueryFileSize("raspuns\\"), -2);
-  EXPECT_EQ(QueryFileSize("raspuns/\\/"), -2);
-  EXPECT_EQ(QueryFileSize(".."), -2);
-  EXPECT_EQ(QueryFileSize("\\\\"), -1);  // nothing left once the separators go
-  if (platform::PathsHaveDriveLetters()) {
-    EXPECT_EQ(QueryFileSize("C:"), -2);
-    EXPECT_EQ(QueryFileSize("c:\\"), -2);
-  } else {
-    EXPECT_EQ(QueryFileSize("C:"), -1);
-    PutFile("C:", "abc");
-    EXPECT_EQ(QueryFileSize("C:"), 3);
-  }
-  // A long path is taken whole: cut short, this one would name "five".
-  EXPECT_EQ(QueryFileSize(Text("five" + std::string(296, '\\') + "z")), -1);
-}
-
-TEST_F(TextFileTest, MakeDirectory) {
-  EXPECT_NE(MakeDirectory("raspuns"), 0);
-  EXPECT_TRUE(std::filesystem::is_directory("raspuns"));
-  EXPECT_EQ(MakeDirectory("raspuns"), 0);
-  EXPECT_NE(MakeDirectory("slash\\"), 0);
-  EXPECT_TRUE(std::filesystem::is_directory("slash"));
-  EXPECT_NE(MakeDirectory("blank "), 0);
-  EXPECT_TRUE(std::filesystem::is_directory("blank"));
-  EXPECT_NE(MakeDirectory("mixed / \\  "), 0);
-  EXPECT_TRUE(std::filesystem::is_directory("mixed"));
-  EXPECT_NE(MakeDirectory("raspuns\\inner"), 0);
-  EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path("raspuns") / "inner"));
-  EXPECT_EQ(MakeDirectory("missing\\child"), 0);
-  EXPECT_FALSE(Exists("missing"));
-  EXPECT_EQ(MakeDirectory(""), 0);
-  EXPECT_EQ(MakeDirectory(" \\"), 0);
-  // A long path is taken whole: cut short, this one would name "made".
-  EXPECT_EQ(MakeDirectory(Text("made" + std::string(296, '\\') + "sub")), 0);
-  EXPECT_FALSE(Exists("made"));
-}
-
 TEST_F(TextFileTest, ALineReadWithALimitStopsThere) {
   PutFile("long", std::string(10000, 'a') + "b\r\nnext\r\n");
   ObjectValue file = OpenForReading(AUTO_NUMBER, "long", OPTION_SHARE_READ);
@@ -686,21 +696,24 @@ TEST_F(TextFileTest, CreatingANewFileNeverTakesAnExistingName) {
   EXPECT_FALSE(Exists("nowhere"));
 }
 
-TEST_F(TextFileTest, KindsOfPaths) {
+// What an entry is, told without following a link there.
+TEST_F(TextFileTest, KindsOfEntries) {
   PutFile("file", "x");
-  ASSERT_NE(MakeDirectory("dir"), 0);
-  EXPECT_EQ(QueryPathKind("file"), PathKind::kFile);
-  EXPECT_EQ(QueryPathKind("dir"), PathKind::kDirectory);
-  EXPECT_EQ(QueryPathKind("dir\\"), PathKind::kDirectory);
-  EXPECT_EQ(QueryPathKind("missing"), PathKind::kNothing);
-  EXPECT_EQ(QueryPathKind(""), PathKind::kNothing);
-  if (!platform::PathsHaveDriveLetters()) {
-    EXPECT_EQ(QueryPathKind("/dev/null"), PathKind::kDevice);
-  }
+  ASSERT_TRUE(std::filesystem::create_directory("dir"));
+  const FolderHandle here = HoldCurrentFolder();
+  EXPECT_EQ(QueryEntryKind(here, "file"), PathKind::kFile);
+  EXPECT_EQ(QueryEntryKind(here, "dir"), PathKind::kDirectory);
+  EXPECT_EQ(QueryEntryKind(here, "missing"), PathKind::kNothing);
+  EXPECT_EQ(QueryEntryKind(here, ""), PathKind::kNothing);
+  EXPECT_EQ(QueryEntryKind(here, "dir\\file"), PathKind::kNothing);
+  std::error_code error;
+  std::filesystem::create_symlink("file", "link", error);
+  if (!error) EXPECT_EQ(QueryEntryKind(here, "link"), PathKind::kDevice);
+  ReleaseFolder(here);
 }
 
 TEST_F(TextFileTest, DirectoriesDoNotOpenAsFiles) {
-  ASSERT_NE(MakeDirectory("dir"), 0);
+  ASSERT_TRUE(std::filesystem::create_directory("dir"));
   EXPECT_EQ(OpenForReading(AUTO_NUMBER, "dir", OPTION_SHARE_READ), 0);
   EXPECT_EQ(OpenForUpdate(AUTO_NUMBER, "dir"), 0);
   EXPECT_EQ(CreateTextFile(AUTO_NUMBER, "dir"), 0);
@@ -749,7 +762,7 @@ TEST_F(TextFileTest, ShareModesOfTheOpens) {
 }
 
 TEST_F(TextFileTest, ShareModesHoldAcrossProcesses) {
-  ASSERT_NE(MakeDirectory("raspuns"), 0);
+  ASSERT_TRUE(std::filesystem::create_directory("raspuns"));
   ObjectValue handoff = CreateTextFile(AUTO_NUMBER, "raspuns\\cant.txt");
   ASSERT_NE(handoff, 0);
   WriteLine(handoff, "12.5");

@@ -181,7 +181,9 @@ TEST_F(StagesTest, HandoffWritesOneLineAndLeavesNothingElse) {
 TEST_F(StagesTest, PendingReadIsTheFirstLineAndLeavesFileZeroAlone) {
   // The configuration file stays open as number 0 through the whole run.
   PutFile("Kavrin.inf", "COM7\r\n");
-  ASSERT_NE(runtime::OpenForUpdate(0, Text("Kavrin.inf")), 0);
+  const runtime::FolderHandle here = runtime::HoldCurrentFolder();
+  ASSERT_NE(runtime::OpenForUpdate(0, here, Text("Kavrin.inf"), runtime::OPTION_SHARE_READ), 0);
+  runtime::ReleaseFolder(here);
 
   Text pending("stale");
   EXPECT_FALSE(ReadPendingQuantity(&pending));

@@ -438,9 +438,11 @@ TEST(PortNameTest, PlainBytesReadAsAlwaysAndMarksAreDecoded) {
 TEST_F(AcquireQuantityTest, ConfigurationIsReadWhileAnotherProgramHoldsIt) {
   // Another run, or an editor, has it open for reading and writing.
   WriteConfig(line_->DeviceName() + "\r\n");
-  const runtime::ObjectValue other = runtime::OpenForUpdate(
-      runtime::AUTO_NUMBER, Text(CONFIG_FILE_NAME),
-      runtime::OPTION_SHARE_READ | runtime::OPTION_SHARE_WRITE);
+  const runtime::FolderHandle here = runtime::HoldCurrentFolder();
+  const runtime::ObjectValue other =
+      runtime::OpenForUpdate(runtime::AUTO_NUMBER, here, Text(CONFIG_FILE_NAME),
+                             runtime::OPTION_SHARE_READ | runtime::OPTION_SHARE_WRITE);
+  runtime::ReleaseFolder(here);
   ASSERT_NE(other, 0);
   StartScale({.replies = {kStableReply}});
   EXPECT_EQ(Acquire(), kWeight);
