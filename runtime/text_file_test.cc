@@ -17,6 +17,7 @@
 #include "runtime/platform/clock.h"
 #include "runtime/platform/process_control.h"
 #include "runtime/platform/testing/flush_watch.h"
+#include "runtime/platform/testing/held_path.h"
 #include "runtime/platform/testing/scratch_directory.h"
 #include "runtime/platform/testing/test_child.h"
 #include "runtime/program_heap.h"
@@ -252,10 +253,9 @@ class FileBufferTest : public TextFileTest {
   void OpenRaw(const std::string& bytes) {
     PutFile("raw", bytes);
     // Shared, so that the test can look at the file meanwhile.
-    file_.handle = platform::OpenFileHandle("raw", platform::kGenericRead | platform::kGenericWrite,
-                                            platform::kFileShareRead | platform::kFileShareWrite,
-                                            platform::FileDisposition::kOpenExisting,
-                                            platform::kFileAttributeNormal);
+    file_.handle = platform::OpenHeldPath("raw", platform::kGenericRead | platform::kGenericWrite,
+                                          platform::kFileShareRead | platform::kFileShareWrite,
+                                          platform::FileDisposition::kOpenExisting);
     ASSERT_NE(file_.handle, 0);
     file_.buffer = buffer_.data();
     file_.bufferSize = FILE_BUFFER_SIZE;
@@ -708,7 +708,9 @@ TEST_F(TextFileTest, KindsOfEntries) {
   EXPECT_EQ(QueryEntryKind(here, "dir\\file"), PathKind::kNothing);
   std::error_code error;
   std::filesystem::create_symlink("file", "link", error);
-  if (!error) EXPECT_EQ(QueryEntryKind(here, "link"), PathKind::kDevice);
+  if (!error) {
+    EXPECT_EQ(QueryEntryKind(here, "link"), PathKind::kDevice);
+  }
   ReleaseFolder(here);
 }
 

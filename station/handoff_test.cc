@@ -4,8 +4,8 @@
 // display) or from the box itself (on Windows).
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -17,6 +17,7 @@
 #include "runtime/platform/file.h"
 #include "runtime/platform/process_control.h"
 #include "runtime/platform/testing/flush_watch.h"
+#include "runtime/platform/testing/held_path.h"
 #include "runtime/platform/testing/name_swapper.h"
 #include "runtime/platform/testing/scratch_directory.h"
 #include "runtime/platform/testing/window_test_support.h"
@@ -102,10 +103,9 @@ std::string MessageShownBy(const std::function<void()>& stage) {
   }
   runtime::platform::ExclusiveDisplay display;
   std::string text;
-  MessageBoxAnswerer answerer("Eroare", MessageBoxAnswerer::Answer::kOk,
-                              [&text](runtime::platform::WindowHandle box) {
-                                MessageBoxAnswerer::ReadText(box, &text);
-                              });
+  MessageBoxAnswerer answerer(
+      "Eroare", MessageBoxAnswerer::Answer::kOk,
+      [&text](runtime::platform::WindowHandle box) { MessageBoxAnswerer::ReadText(box, &text); });
   stage();
   return answerer.Finish() ? "Eroare\n" + text : "";
 }
@@ -203,8 +203,7 @@ TEST_F(StagesTest, PendingReadIsTheFirstLineAndLeavesFileZeroAlone) {
 
 TEST_F(StagesTest, HandoffFolderTakenByAFileChangesNothingAndSaysSo) {
   PutFile("raspuns", "not a folder");
-  EXPECT_EQ(MessageShownBy([] { HandoffStage(Text("1")); }),
-            "Eroare\n" + NotWrittenMessage("1"));
+  EXPECT_EQ(MessageShownBy([] { HandoffStage(Text("1")); }), "Eroare\n" + NotWrittenMessage("1"));
   EXPECT_EQ(FileContents("raspuns"), "not a folder");
 }
 
@@ -223,9 +222,9 @@ TEST_F(StagesTest, AValueHeldByAnotherProgramIsNotReplacedAndTheNewOneIsNotLost)
   // sharing it: it cannot be read, and it is not replaced either.
   std::filesystem::create_directory("raspuns");
   PutFile("raspuns/cant.txt", kStx + "1.00\r\n");
-  const runtime::platform::FileHandle held = runtime::platform::OpenFileHandle(
-      "raspuns\\cant.txt", runtime::platform::kGenericRead, 0,
-      runtime::platform::FileDisposition::kOpenExisting, 0);
+  const runtime::platform::FileHandle held =
+      runtime::platform::OpenHeldPath("raspuns\\cant.txt", runtime::platform::kGenericRead, 0,
+                                      runtime::platform::FileDisposition::kOpenExisting);
   ASSERT_NE(held, 0);
   EXPECT_EQ(MessageShownBy([] { HandoffStage(Text(kStx + "2.00")); }),
             "Eroare\n" + NotWrittenMessage(kStx + "2.00"));
@@ -344,7 +343,8 @@ TEST_F(StagesTest, ALinkPlantedUnderAGuessedTemporaryNameIsNotWrittenThrough) {
     HandoffStage(Text(kStx + "7.77"));
     EXPECT_EQ(FileContents("precious"), "keep me") << kind;
     EXPECT_FALSE(std::filesystem::exists("gone")) << kind;
-    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status("raspuns/cant.txt")))
+    EXPECT_TRUE(
+        std::filesystem::is_regular_file(std::filesystem::symlink_status("raspuns/cant.txt")))
         << kind;
     EXPECT_EQ(FileContents("raspuns/cant.txt"), kStx + "7.77\r\n") << kind;
   }
@@ -446,7 +446,8 @@ TEST_F(StagesTest, FilesWithASecondNameAreNeitherReadNorWritten) {
 TEST_F(StagesTest, AHandoffFolderOfAnotherUserIsNotUsed) {
   // Another user made "raspuns" first (in a sticky folder anyone may add
   // to): that user could take away or replace every value put there.
-  std::filesystem::permissions(".", std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
+  std::filesystem::permissions(".",
+                               std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
   std::filesystem::create_directory("raspuns");
   PutFile("raspuns/cant.txt", "planted\r\n");
   std::string why_not;

@@ -3,15 +3,16 @@
 //
 //   hold-file PATH MILLISECONDS COPY
 //
-// Opens PATH for reading without sharing it with anyone (on Linux through the
-// same share emulation as the station program), waits MILLISECONDS, copies
-// the file byte for byte to the new file COPY and closes it. Exits 1 when
-// PATH cannot be opened or COPY cannot be made.
+// PATH and COPY are "name" or "folder\name" in the current folder. Opens PATH for reading without
+// sharing it with anyone (on Linux through the same share emulation as the station program), waits
+// MILLISECONDS, copies the file byte for byte to the new file COPY and closes it. Exits 1 when PATH
+// cannot be opened or COPY cannot be made.
 #include <cstdio>
 #include <cstdlib>
 
 #include "runtime/platform/clock.h"
 #include "runtime/platform/file.h"
+#include "runtime/platform/testing/held_path.h"
 
 int main(int argc, char** argv) {
   if (argc != 4) {
@@ -19,14 +20,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   using namespace runtime::platform;
-  const FileHandle file =
-      OpenFileHandle(argv[1], kGenericRead, 0, FileDisposition::kOpenExisting, kFileAttributeNormal);
+  const FileHandle file = OpenHeldPath(argv[1], kGenericRead, 0, FileDisposition::kOpenExisting);
   if (file == 0) return 1;
   SleepMilliseconds(std::atoi(argv[2]));
   // Through the platform's own files: a Windows console program's standard
   // output would turn every LF into CR LF.
-  const FileHandle copy = OpenFileHandle(argv[3], kGenericWrite, kFileShareRead,
-                                         FileDisposition::kCreateAlways, kFileAttributeNormal);
+  const FileHandle copy =
+      OpenHeldPath(argv[3], kGenericWrite, kFileShareRead, FileDisposition::kCreateAlways);
   if (copy == 0) {
     CloseFileHandle(file);
     return 1;

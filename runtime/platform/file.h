@@ -116,18 +116,6 @@ enum class FolderOutcome {
   kFailed,     // anything else: not a folder, access denied
 };
 
-// Drive types below this value mean that no such drive or root exists.
-constexpr uint32_t kFirstExistingDriveType = 2;
-
-// To go once the station reaches its files only through held folders.
-// OpenFileIn for the last component of `path`, in the folder that the rest
-// of `path` names as the system resolves it ('\' separates components on
-// POSIX too; relative paths start at the current folder). `attributes` are
-// given to a new file on Windows.
-FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
-                          FileDisposition disposition, uint32_t attributes,
-                          LinkRule links = LinkRule::kAny, bool one_name = false);
-
 // Holds the current folder for as long as names are used in it; 0 when it
 // cannot be held.
 FolderHandle HoldCurrentFolder();
@@ -250,33 +238,6 @@ void ClearFileError();
 // (errno; GetLastError() on Windows); 0 when none was given.
 int32_t LastFileError();
 
-// To go: only tests call it.
-// Creates the directory `path` (only its last component). Returns true when
-// it was created; false when it exists already, its parent is missing, the
-// name is not valid or access is denied. POSIX: the directory it was created
-// in is then flushed to the disk, so that the new name survives a power cut
-// (NTFS writes it with the journal that the next write-through move
-// flushes).
-bool MakeOneDirectory(const char* path);
-
-// What a directory search found.
-struct FoundEntry {
-  uint32_t attributes;
-  uint64_t size;
-};
-
-// To go once the station reaches its files only through held folders.
-// Looks for the file or directory `path` (FindFirstFileA, then FindClose).
-// Returns true and fills `found` when something is there.
-bool FindFirstEntry(const char* path, FoundEntry* found);
-
-// To go once the station reaches its files only through held folders.
-// Returns the attributes of `path` (kFileAttributeDirectory set for a
-// directory; on POSIX kFileAttributeDevice for anything that is neither a
-// regular file nor a directory), or kInvalidFileAttributes when it cannot
-// be had.
-uint32_t QueryPathAttributes(const char* path);
-
 // Tells whether the entry `name` of the held `folder` is a link, and whose,
 // without following it. POSIX: a symbolic link, trusted when it belongs to
 // the user this process runs as or to root. Windows: any reparse point (a
@@ -284,10 +245,6 @@ uint32_t QueryPathAttributes(const char* path);
 // Administrators, SYSTEM or TrustedInstaller. A name that is no single entry
 // is no link.
 LinkTrust QueryLinkTrustIn(FolderHandle folder, const char* name);
-
-// Returns the platform's drive type for the root `path`; values below
-// kFirstExistingDriveType mean that there is no such drive or root.
-uint32_t QueryDriveType(const char* path);
 
 // True when paths can name a drive by letter and colon ("C:").
 bool PathsHaveDriveLetters();

@@ -3,8 +3,6 @@
 // is loaded only when a digest is asked for, so that a weighing loads no
 // more than it did. The kernel's hash sockets (AF_ALG) would need nothing at
 // all, but many kernels, virtual machines and containers leave them out.
-#include "runtime/platform/file_digest.h"
-
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,6 +11,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "runtime/platform/file_digest.h"
 #include "runtime/platform/system_inspection.h"
 
 namespace runtime::platform {

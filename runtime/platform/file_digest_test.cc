@@ -43,8 +43,10 @@ TEST(FileDigestTest, AFileThatCannotBeReadGivesAReasonAndNoDigest) {
   for (const char* path : {"missing", "folder"}) {
     const FileDigest digest = Sha256OfFile(path);
     EXPECT_EQ(digest.sha256, "") << path;
-    EXPECT_NE(digest.failure.find("cannot be"), std::string::npos) << path << ": " << digest.failure;
-    EXPECT_NE(digest.failure.find("system code"), std::string::npos) << path << ": " << digest.failure;
+    EXPECT_NE(digest.failure.find("cannot be"), std::string::npos)
+        << path << ": " << digest.failure;
+    EXPECT_NE(digest.failure.find("system code"), std::string::npos)
+        << path << ": " << digest.failure;
   }
 }
 

@@ -1,8 +1,8 @@
 // The CryptoAPI's AES provider hashes: it is the one provider type that
 // knows SHA-256 on Windows XP SP3 and every later Windows.
-#include "runtime/platform/file_digest.h"
-
 #include <windows.h>
+
+#include "runtime/platform/file_digest.h"
 // After windows.h, which it needs.
 #include <wincrypt.h>
 

@@ -83,22 +83,10 @@ constexpr int kMarkerTries = 8;
 // An open that meets a conflict backs off and tries again this often in all.
 constexpr int kShareTries = 5;
 
-// What Windows calls a fixed drive, and a root that does not exist.
-constexpr uint32_t kDriveFixed = 3;
-constexpr uint32_t kDriveNoRootDir = 1;
-
 int Descriptor(FileHandle file) { return static_cast<int>(file); }
 
 // A folder's descriptor; 0 is the current folder.
 int FolderFd(FolderHandle folder) { return folder == 0 ? AT_FDCWD : static_cast<int>(folder); }
-
-std::string PosixPath(const char* path) {
-  std::string name = path;
-  for (char& c : name) {
-    if (c == '\\') c = '/';
-  }
-  return name;
-}
 
 std::minstd_rand& Random() {
   static std::minstd_rand engine = [] {
@@ -192,29 +180,6 @@ bool Fsync(int fd) {
     result = fsync(fd);
   } while (result != 0 && errno == EINTR);
   return result == 0;
-}
-
-// The directory that holds `path`'s last component.
-std::string DirectoryOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Flushes the entries of `directory` to the disk: a new, moved or removed
-// name is durable only once the directory holding it is, whatever was done
-// for the file's content.
-bool FlushDirectory(const std::string& directory) {
-  const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool flushed = Fsync(fd);
-  close(fd);
-  return flushed;
-}
-
-bool StatPath(const char* path, struct stat* info) {
-  std::string name = PosixPath(path);
-  return !name.empty() && stat(name.c_str(), info) == 0;
 }
 
 // How many links one way to an entry may follow in all, as the kernel's own
@@ -534,24 +499,6 @@ bool FlushDirectoryFd(int fd) { return Fsync(fd); }
 
 }  // namespace
 
-FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
-                          FileDisposition disposition, uint32_t /*attributes*/, LinkRule links,
-                          bool one_name) {
-  const std::string name = PosixPath(path);
-  const std::size_t slash = name.find_last_of('/');
-  if (slash == std::string::npos) {
-    return OpenEntry(AT_FDCWD, name, access, share, disposition, links, one_name);
-  }
-  // The folders on the way as the system resolves them.
-  const std::string folders = slash == 0 ? "/" : name.substr(0, slash);
-  const int folder = open(folders.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (folder < 0) return 0;
-  const FileHandle file =
-      OpenEntry(folder, name.substr(slash + 1), access, share, disposition, links, one_name);
-  close(folder);
-  return file;
-}
-
 FileHandle OpenFileIn(FolderHandle folder, const char* name, uint32_t access, uint32_t share,
                       FileDisposition disposition, uint32_t /*attributes*/, LinkRule links,
                       bool one_name) {
@@ -723,31 +670,6 @@ int32_t LastFileError() { return errno; }
 
 void CloseFileHandle(FileHandle file) { close(Descriptor(file)); }
 
-bool MakeOneDirectory(const char* path) {
-  const std::string name = PosixPath(path);
-  if (name.empty() || mkdir(name.c_str(), 0777) != 0) return false;
-  // Without this a power cut can take the new directory away again, with
-  // whatever is flushed into it later. Failing here changes nothing: the
-  // directory is there.
-  FlushDirectory(DirectoryOf(name));
-  return true;
-}
-
-bool FindFirstEntry(const char* path, FoundEntry* found) {
-  struct stat info;
-  if (!StatPath(path, &info)) return false;
-  found->attributes = S_ISDIR(info.st_mode) ? kFileAttributeDirectory : kFileAttributeNormal;
-  found->size = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
-  return true;
-}
-
-uint32_t QueryPathAttributes(const char* path) {
-  struct stat info;
-  if (!StatPath(path, &info)) return kInvalidFileAttributes;
-  if (S_ISDIR(info.st_mode)) return kFileAttributeDirectory;
-  return S_ISREG(info.st_mode) ? kFileAttributeNormal : kFileAttributeDevice;
-}
-
 LinkTrust QueryLinkTrustIn(FolderHandle folder, const char* name) {
   struct stat info;
   if (!IsOneEntry(name) || fstatat(FolderFd(folder), name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
@@ -755,11 +677,6 @@ LinkTrust QueryLinkTrustIn(FolderHandle folder, const char* name) {
     return LinkTrust::kNoLink;
   }
   return IsTrustedOwner(info.st_uid) ? LinkTrust::kTrusted : LinkTrust::kUntrusted;
-}
-
-uint32_t QueryDriveType(const char* path) {
-  struct stat info;
-  return StatPath(path, &info) && S_ISDIR(info.st_mode) ? kDriveFixed : kDriveNoRootDir;
 }
 
 namespace {

@@ -19,6 +19,7 @@
 
 #include "runtime/platform/file.h"
 #include "runtime/platform/testing/flush_watch.h"
+#include "runtime/platform/testing/held_path.h"
 #include "runtime/platform/testing/link_refusal.h"
 #include "runtime/platform/testing/scratch_directory.h"
 
@@ -29,7 +30,7 @@ constexpr uint32_t kReadWrite = kGenericRead | kGenericWrite;
 
 FileHandle Open(const char* path, uint32_t access, uint32_t share,
                 FileDisposition disposition = FileDisposition::kOpenAlways) {
-  return OpenFileHandle(path, access, share, disposition, kFileAttributeNormal);
+  return OpenHeldPath(path, access, share, disposition);
 }
 
 class FilePosixTest : public testing::Test {
@@ -39,30 +40,12 @@ class FilePosixTest : public testing::Test {
   ScratchDirectory scratch_;
 };
 
-TEST_F(FilePosixTest, BackslashesSeparatePathComponents) {
-  ASSERT_TRUE(MakeOneDirectory("raspuns"));
-  FileHandle file =
-      Open("raspuns\\cant.txt", kReadWrite, kFileShareRead, FileDisposition::kCreateAlways);
-  ASSERT_NE(file, 0);
-  CloseFileHandle(file);
-  EXPECT_TRUE(std::filesystem::is_regular_file("raspuns/cant.txt"));
-  EXPECT_FALSE(std::filesystem::exists("raspuns\\cant.txt"));
-
-  ASSERT_TRUE(MakeOneDirectory("raspuns\\inner"));
-  EXPECT_TRUE(std::filesystem::is_directory("raspuns/inner"));
-  FoundEntry found;
-  EXPECT_TRUE(FindFirstEntry("raspuns\\cant.txt", &found));
-  EXPECT_NE(QueryPathAttributes("raspuns\\inner") & kFileAttributeDirectory, 0u);
-}
-
 TEST_F(FilePosixTest, NewAndMovedNamesAreFlushedWithTheirDirectories) {
   const std::string scratch = std::filesystem::path(scratch_.path()).filename().string();
   const FolderHandle here = HoldCurrentFolder();
   ASSERT_NE(here, 0);
   FlushWatch watch(false);
   ASSERT_TRUE(watch.ok());
-  ASSERT_TRUE(MakeOneDirectory("made"));
-  EXPECT_FALSE(MakeOneDirectory("made"));
   FolderOutcome outcome;
   const FolderHandle raspuns = HoldFolderIn(here, "raspuns", true, &outcome);
   ASSERT_NE(raspuns, 0);
@@ -82,8 +65,7 @@ TEST_F(FilePosixTest, NewAndMovedNamesAreFlushedWithTheirDirectories) {
     flushed.push_back(flush.name + ": " + flush.entries);
   }
   const std::vector<std::string> expected = {
-      scratch + ": made ",
-      scratch + ": made raspuns ",
+      scratch + ": raspuns ",
       "raspuns: cant.txt ",
       "raspuns: cant.txt moved ",
   };
@@ -310,8 +292,7 @@ TEST_F(FilePosixTest, ForeignLocksNeverRefuseAnOpen) {
 // What `links` lets an open of `path` read; "refused" when it fails.
 std::string ReadUnder(const char* path, LinkRule links,
                       FileDisposition disposition = FileDisposition::kOpenExisting) {
-  FileHandle file =
-      OpenFileHandle(path, kReadWrite, kFileShareRead, disposition, kFileAttributeNormal, links);
+  FileHandle file = OpenHeldPath(path, kReadWrite, kFileShareRead, disposition, links);
   if (file == 0) return "refused";
   char bytes[64];
   const int32_t got = ReadFromFile(file, bytes, sizeof(bytes));

@@ -17,6 +17,7 @@
 
 #include "runtime/platform/clock.h"
 #include "runtime/platform/process_control.h"
+#include "runtime/platform/testing/held_path.h"
 #include "runtime/platform/testing/scratch_directory.h"
 #include "runtime/platform/testing/test_child.h"
 
@@ -37,7 +38,7 @@ bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
 FileHandle Open(const char* path, uint32_t access, uint32_t share,
                 FileDisposition disposition = FileDisposition::kOpenExisting) {
-  return OpenFileHandle(path, access, share, disposition, kFileAttributeNormal);
+  return OpenHeldPath(path, access, share, disposition);
 }
 
 std::string ReadAll(FileHandle file, int32_t count) {
@@ -56,8 +57,7 @@ std::string TenDigits(long value) {
 // Waits up to ten seconds for `path` to appear.
 bool AwaitFile(const char* path) {
   const int64_t deadline = MonotonicMilliseconds() + 10000;
-  FoundEntry found;
-  while (!FindFirstEntry(path, &found)) {
+  while (!Exists(path)) {
     if (MonotonicMilliseconds() > deadline) return false;
     SleepMilliseconds(1);
   }
@@ -295,22 +295,16 @@ TEST_F(FileTest, OpensThatShareNothingNeverOverlap) {
   EXPECT_EQ(FileContents("counter"), TenDigits(2 * kRounds));
 }
 
-TEST_F(FileTest, DirectoriesAreMadeOnceAndNeverOpenAsFiles) {
-  EXPECT_TRUE(MakeOneDirectory("dir"));
-  EXPECT_FALSE(MakeOneDirectory("dir"));
-  EXPECT_FALSE(MakeOneDirectory("missing\\child"));
-  EXPECT_FALSE(Exists("missing"));
-  EXPECT_FALSE(MakeOneDirectory(""));
+TEST_F(FileTest, DirectoriesNeverOpenAsFiles) {
+  ASSERT_TRUE(std::filesystem::create_directory("dir"));
 
   EXPECT_EQ(Open("dir", kRead, kShareBoth), 0);
   EXPECT_EQ(Open("dir", kReadWrite, kShareBoth, FileDisposition::kOpenAlways), 0);
   EXPECT_EQ(Open("dir", kReadWrite, kShareBoth, FileDisposition::kCreateAlways), 0);
   EXPECT_TRUE(std::filesystem::is_directory("dir"));
-
-  FoundEntry found;
-  ASSERT_TRUE(FindFirstEntry("dir", &found));
-  EXPECT_NE(found.attributes & kFileAttributeDirectory, 0u);
-  EXPECT_NE(QueryPathAttributes("dir") & kFileAttributeDirectory, 0u);
+  const FolderHandle here = HoldCurrentFolder();
+  EXPECT_NE(QueryEntryAttributesIn(here, "dir") & kFileAttributeDirectory, 0u);
+  ReleaseFolder(here);
 }
 
 TEST_F(FileTest, AHeldFolderKeepsItsEntriesWhateverHappensToItsName) {
@@ -454,13 +448,11 @@ TEST_F(FileTest, FilesWithASecondNameAreRefusedWhereAsked) {
   for (FileDisposition disposition :
        {FileDisposition::kOpenExisting, FileDisposition::kOpenAlways,
         FileDisposition::kCreateAlways, FileDisposition::kTruncateExisting}) {
-    EXPECT_EQ(OpenFileHandle("two", kReadWrite, kShareBoth, disposition, kFileAttributeNormal,
-                             LinkRule::kNever, true),
-              0);
+    EXPECT_EQ(OpenHeldPath("two", kReadWrite, kShareBoth, disposition, LinkRule::kNever, true), 0);
     EXPECT_EQ(FileContents("one"), "x");
   }
-  const FileHandle file = OpenFileHandle("two", kRead, kShareBoth, FileDisposition::kOpenExisting,
-                                         kFileAttributeNormal, LinkRule::kNever, false);
+  const FileHandle file =
+      OpenHeldPath("two", kRead, kShareBoth, FileDisposition::kOpenExisting, LinkRule::kNever);
   EXPECT_NE(file, 0);
   if (file != 0) CloseFileHandle(file);
 }
@@ -501,30 +493,28 @@ TEST_F(FileTest, MovesNeverReplaceAnExistingName) {
 
 TEST_F(FileTest, EntriesReportSizesBeyondFourGigabytes) {
   PutFile("small", "12345");
-  FoundEntry found;
-  ASSERT_TRUE(FindFirstEntry("small", &found));
-  EXPECT_EQ(found.attributes & kFileAttributeDirectory, 0u);
-  EXPECT_EQ(found.size, 5u);
-  EXPECT_EQ(QueryPathAttributes("small") & kFileAttributeDirectory, 0u);
+  const FolderHandle here = HoldCurrentFolder();
+  EXPECT_EQ(InspectEntryIn(here, "small", LinkRule::kNever).size, 5);
+  EXPECT_EQ(QueryEntryAttributesIn(here, "small") & kFileAttributeDirectory, 0u);
 
   constexpr uint64_t kLarge = (5ull << 30) + 3;
   PutFile("large", "");
   std::error_code error;
   std::filesystem::resize_file("large", kLarge, error);
-  if (error) GTEST_SKIP() << "no room for a sparse file here: " << error.message();
-  ASSERT_TRUE(FindFirstEntry("large", &found));
-  EXPECT_EQ(found.size, kLarge);
+  if (error) {
+    ReleaseFolder(here);
+    GTEST_SKIP() << "no room for a sparse file here: " << error.message();
+  }
+  EXPECT_EQ(static_cast<uint64_t>(InspectEntryIn(here, "large", LinkRule::kNever).size), kLarge);
+  const FileHandle large = Open("large", kRead, kShareBoth);
+  ASSERT_NE(large, 0);
+  EXPECT_EQ(static_cast<uint64_t>(QueryOpenFileSize(large)), kLarge);
+  CloseFileHandle(large);
   std::filesystem::remove("large");
 
-  EXPECT_FALSE(FindFirstEntry("missing", &found));
-  EXPECT_FALSE(FindFirstEntry("", &found));
-  EXPECT_EQ(QueryPathAttributes("missing"), kInvalidFileAttributes);
-}
-
-TEST_F(FileTest, DriveTypesTellExistingRootsApart) {
-  const char* root = PathsHaveDriveLetters() ? "C:\\" : "/";
-  EXPECT_GE(QueryDriveType(root), kFirstExistingDriveType);
-  EXPECT_LT(QueryDriveType("no\\such\\root\\"), kFirstExistingDriveType);
+  EXPECT_EQ(InspectEntryIn(here, "missing", LinkRule::kNever).kind, EntryKind::kMissing);
+  EXPECT_EQ(QueryEntryAttributesIn(here, "missing"), kInvalidFileAttributes);
+  ReleaseFolder(here);
 }
 
 TEST_F(FileTest, PathLimitAndTheCurrentFolderCountedAsThePlatformCountsIt) {

@@ -130,8 +130,7 @@ bool MoveWritingThrough(const char* from, const char* to) {
   }
 }
 
-}  // namespace
-
+// Opens `path` for OpenFileIn.
 FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
                           FileDisposition disposition, uint32_t attributes, LinkRule links,
                           bool one_name) {
@@ -166,6 +165,8 @@ FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
   }
   return reinterpret_cast<FileHandle>(file);
 }
+
+}  // namespace
 
 FileHandle OpenFileIn(FolderHandle folder, const char* name, uint32_t access, uint32_t share,
                       FileDisposition disposition, uint32_t attributes, LinkRule links,
@@ -403,20 +404,6 @@ void CloseFileHandle(FileHandle file) {
   CloseHandle(handle);
 }
 
-bool MakeOneDirectory(const char* path) { return CreateDirectoryA(path, nullptr) != FALSE; }
-
-bool FindFirstEntry(const char* path, FoundEntry* found) {
-  WIN32_FIND_DATAA data;
-  HANDLE search = FindFirstFileA(path, &data);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  found->attributes = data.dwFileAttributes;
-  found->size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  FindClose(search);
-  return true;
-}
-
-uint32_t QueryPathAttributes(const char* path) { return GetFileAttributesA(path); }
-
 std::string HeldFolderPath(FolderHandle folder, const char* name) {
   const std::string& prefix = Folder(folder)->prefix;
   if (std::string(name) != ".") return prefix + name;
@@ -439,8 +426,6 @@ LinkTrust QueryLinkTrustIn(FolderHandle folder, const char* name) {
   CloseHandle(link);
   return trusted ? LinkTrust::kTrusted : LinkTrust::kUntrusted;
 }
-
-uint32_t QueryDriveType(const char* path) { return GetDriveTypeA(path); }
 
 bool PathsHaveDriveLetters() { return true; }
 

@@ -1,7 +1,5 @@
 // Appends on Windows take turns through a lock; a lock that another program
 // holds for long must not keep them waiting.
-#include "runtime/platform/file.h"
-
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -12,7 +10,9 @@
 #include <string_view>
 
 #include "runtime/platform/clock.h"
+#include "runtime/platform/file.h"
 #include "runtime/platform/process_control.h"
+#include "runtime/platform/testing/held_path.h"
 #include "runtime/platform/testing/scratch_directory.h"
 #include "runtime/platform/testing/test_child.h"
 
@@ -31,9 +31,9 @@ bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_
 // exists or kHoldLimitMs have passed; exits 0, or 2 when it could not lock.
 // The end-to-end tests start it too, under Wine, beside weigh.exe.
 int HoldLock(const std::string& range, const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 2;
   OVERLAPPED at{};
   DWORD low = MAXDWORD, high = MAXDWORD;
@@ -80,9 +80,8 @@ TEST_P(AppendWhileLockedTest, WriteWaitsAboutASecondAtMost) {
   while (!Exists("held") && MonotonicMilliseconds() < give_up) SleepMilliseconds(10);
   ASSERT_TRUE(Exists("held")) << "the child never locked the file";
 
-  FileHandle log = OpenFileHandle("log", kGenericRead | kFileAppendData,
-                                  kFileShareRead | kFileShareWrite, FileDisposition::kOpenAlways,
-                                  kFileAttributeNormal);
+  FileHandle log = OpenHeldPath("log", kGenericRead | kFileAppendData,
+                                kFileShareRead | kFileShareWrite, FileDisposition::kOpenAlways);
   ASSERT_NE(log, 0);
   const int64_t started = MonotonicMilliseconds();
   const int32_t written = WriteToFile(log, "line\r\n", 6);
