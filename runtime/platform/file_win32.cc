@@ -27,7 +27,6 @@ static_assert(kFileAttributeNormal == FILE_ATTRIBUTE_NORMAL);
 static_assert(kInvalidFileAttributes == INVALID_FILE_ATTRIBUTES);
 static_assert(static_cast<DWORD>(SeekOrigin::kCurrent) == FILE_CURRENT);
 static_assert(static_cast<DWORD>(SeekOrigin::kEnd) == FILE_END);
-static_assert(kFirstExistingDriveType == DRIVE_NO_ROOT_DIR + 1);
 
 namespace {
 
