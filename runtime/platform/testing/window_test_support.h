@@ -81,6 +81,18 @@ class MessageBoxAnswerer {
   // platform's box cannot be read back (a GTK label is not on the X server).
   static bool ReadText(WindowHandle box, std::string* text);
 
+  // Returns a box with the exact title that any process shows, or nullptr:
+  // for a tool that answers the boxes of another program, which it cannot
+  // make call back into a test.
+  static WindowHandle FindAnyBox(const std::string& title);
+
+  // True while `box` is still on the screen.
+  static bool StillShown(WindowHandle box);
+
+  // Presses the button of `answer` on `box` once, as an operator would.
+  // False when the press could not be delivered.
+  static bool Press(WindowHandle box, Answer answer);
+
   MessageBoxAnswerer(std::string title, Answer answer,
                      std::function<void(WindowHandle box)> while_shown = nullptr);
   ~MessageBoxAnswerer();

@@ -26,11 +26,12 @@ std::string Quoted(const std::string& text) {
   return quoted + "'";
 }
 
-// The X window of this process that shows `title` exactly, or 0.
-unsigned long FindBox(const std::string& title) {
-  const std::string command = "xdotool search --all --onlyvisible --pid " +
-                              std::to_string(getpid()) + " --name " + Quoted("^" + title + "$") +
-                              " 2>/dev/null";
+// The X window that shows `title` exactly, or 0: of this process only with
+// `own`.
+unsigned long FindBox(const std::string& title, bool own = true) {
+  const std::string command = "xdotool search --all --onlyvisible" +
+                              (own ? " --pid " + std::to_string(getpid()) : std::string()) +
+                              " --name " + Quoted("^" + title + "$") + " 2>/dev/null";
   FILE* output = popen(command.c_str(), "r");
   if (output == nullptr) return 0;
   unsigned long window = 0;
@@ -138,11 +139,30 @@ bool MessageBoxAnswerer::BoxShown(const std::string& title) { return FindBox(tit
 
 WindowHandle MessageBoxAnswerer::OwnerOf(WindowHandle /*box*/) { return nullptr; }
 
+WindowHandle MessageBoxAnswerer::FindAnyBox(const std::string& title) {
+  return reinterpret_cast<WindowHandle>(FindBox(title, false));
+}
+
+bool MessageBoxAnswerer::StillShown(WindowHandle box) {
+  const std::string command = "xdotool getwindowname " +
+                              std::to_string(reinterpret_cast<unsigned long>(box)) +
+                              " >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+bool MessageBoxAnswerer::Press(WindowHandle box, Answer answer) {
+  const char* key = answer == Answer::kOk ? "Return" : "Escape";
+  // As an operator would: give the box the focus, then press the key.
+  const std::string command = "timeout 10 xdotool windowfocus --sync " +
+                              std::to_string(reinterpret_cast<unsigned long>(box)) +
+                              " key --clearmodifiers " + key + " >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
 bool MessageBoxAnswerer::ReadText(WindowHandle /*box*/, std::string* /*text*/) { return false; }
 
 void MessageBoxAnswerer::Run() {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  const char* key = answer_ == Answer::kOk ? "Return" : "Escape";
   while (!stop_ && std::chrono::steady_clock::now() < deadline) {
     const unsigned long box = FindBox(title_);
     if (box == 0) {
@@ -150,10 +170,7 @@ void MessageBoxAnswerer::Run() {
       continue;
     }
     if (!answered_ && while_shown_) while_shown_(reinterpret_cast<WindowHandle>(box));
-    // As an operator would: give the box the focus, then press the key.
-    const std::string command = "timeout 10 xdotool windowfocus --sync " + std::to_string(box) +
-                                " key --clearmodifiers " + key + " >/dev/null 2>&1";
-    if (std::system(command.c_str()) == 0) answered_ = true;
+    if (Press(reinterpret_cast<WindowHandle>(box), answer_)) answered_ = true;
     // Press again only if the box is still there after a while.
     for (int i = 0; i < 10 && !stop_; ++i) usleep(50000);
   }

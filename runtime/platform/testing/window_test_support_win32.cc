@@ -193,6 +193,27 @@ WindowHandle MessageBoxAnswerer::OwnerOf(WindowHandle box) {
   return GetWindow(static_cast<HWND>(box), GW_OWNER);
 }
 
+WindowHandle MessageBoxAnswerer::FindAnyBox(const std::string& title) {
+  HWND box = nullptr;
+  while ((box = FindWindowExA(nullptr, box, "#32770", title.c_str())) != nullptr) {
+    if (IsWindowVisible(box)) return box;
+  }
+  return nullptr;
+}
+
+bool MessageBoxAnswerer::StillShown(WindowHandle box) {
+  return IsWindow(static_cast<HWND>(box)) && IsWindowVisible(static_cast<HWND>(box));
+}
+
+bool MessageBoxAnswerer::Press(WindowHandle box, Answer answer) {
+  const WPARAM button = answer == Answer::kOk ? IDOK : IDCANCEL;
+  const HWND window = static_cast<HWND>(box);
+  // What pressing the button sends to the box.
+  return PostMessageA(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                      reinterpret_cast<LPARAM>(GetDlgItem(window, static_cast<int>(button)))) !=
+         FALSE;
+}
+
 bool MessageBoxAnswerer::ReadText(WindowHandle box, std::string* text) {
   text->clear();
   EnumChildWindows(static_cast<HWND>(box), CollectStaticText, reinterpret_cast<LPARAM>(text));
@@ -201,7 +222,6 @@ bool MessageBoxAnswerer::ReadText(WindowHandle box, std::string* text) {
 
 void MessageBoxAnswerer::Run() {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  const WPARAM button = answer_ == Answer::kOk ? IDOK : IDCANCEL;
   while (!stop_ && std::chrono::steady_clock::now() < deadline) {
     HWND box = FindOwnBox(title_);
     if (box == nullptr) {
@@ -209,9 +229,7 @@ void MessageBoxAnswerer::Run() {
       continue;
     }
     if (!answered_ && while_shown_) while_shown_(box);
-    // What pressing the button sends to the box.
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(box, static_cast<int>(button))));
+    Press(box, answer_);
     answered_ = true;
     // Press again only if the box is still there after a while.
     for (int i = 0; i < 25 && !stop_ && IsWindow(box); ++i) Sleep(20);
