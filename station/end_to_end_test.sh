@@ -215,7 +215,9 @@ consumer_takes_values() {
   local script=()
   for i in $(seq "$runs"); do script+=("stable:$(weight "$i")"); done
   start_scale "${script[@]}"
-  mkdir raspuns "$scratch/taken"
+  # The consumer's copies, in a folder of the station folder: hold-file
+  # reaches files through held folders, as the program does.
+  mkdir raspuns taken
   # Pauses of up to about two runs' time, so that some runs find the last
   # value still there.
   local pause_ms=300
@@ -230,14 +232,14 @@ consumer_takes_values() {
           held=0
           if [ "$mode" = wine ]; then
             "$wine_run" "$prefix" "$(dirname "$weigh")/hold-file.exe" 'raspuns\cant.txt' \
-              $((RANDOM % pause_ms)) "Z:$scratch/taken/$n" || held=$?
+              $((RANDOM % pause_ms)) "taken\\$n" || held=$?
           else
-            "$(dirname "$sim")/hold-file" raspuns/cant.txt $((RANDOM % pause_ms)) \
-              "$scratch/taken/$n" || held=$?
+            "$(dirname "$sim")/hold-file" 'raspuns\cant.txt' $((RANDOM % pause_ms)) \
+              "taken\\$n" || held=$?
           fi
-          [ "$held" -eq 0 ] || { rm -f "$scratch/taken/$n"; continue; }
+          [ "$held" -eq 0 ] || { rm -f "taken/$n"; continue; }
         else
-          cp raspuns/cant.txt "$scratch/taken/$n"
+          cp raspuns/cant.txt "taken/$n"
         fi
         rm raspuns/cant.txt
       fi
@@ -251,11 +253,16 @@ consumer_takes_values() {
   done
   touch "$scratch/stop"
   wait "$consumer"
-  [ -e raspuns/cant.txt ] && mv raspuns/cant.txt "$scratch/taken/last"
+  # A consumer that never took a value would leave every run but the first
+  # refused, which proves nothing of the handoff.
+  local took
+  took=$(find taken -type f | wc -l)
+  [ "$runs" -lt 2 ] || [ "$took" -gt 0 ] || fail "the consumer took no value"
+  [ -e raspuns/cant.txt ] && mv raspuns/cant.txt taken/last
 
   declare -A taken
   local file value
-  for file in "$scratch"/taken/*; do
+  for file in taken/*; do
     [ -e "$file" ] || continue
     value=$(LC_ALL=C sed -n 'l 0' "$file")
     [[ $value =~ ^\\002([0-9]+\.[0-9]{2})\\r\$$ ]] || fail "a value taken was not whole: $value"
