@@ -21,10 +21,10 @@ constexpr int32_t OPTION_SHARE_WRITE = 2;
 constexpr int32_t OPTION_NO_BUFFER = 4;
 // OpenForUpdate only: every write-out lands at the end of the file.
 constexpr int32_t OPTION_APPEND = 8;
-// Never open through a link at the path's last component: a symbolic link
+// Never open through a link at the entry: a symbolic link
 // there (on Windows any reparse point, a junction too) makes the open fail.
 constexpr int32_t OPTION_NO_LINK = 16;
-// Go through a link at the path's last component only when it belongs to
+// Go through a link at the entry only when it belongs to
 // the user this program runs as or to root (see platform::LinkRule).
 constexpr int32_t OPTION_TRUSTED_LINK = 32;
 // Refuse a file that has more than one name (a hard link): another name may

@@ -5,9 +5,9 @@
 // held folder (FolderHandle): a name given with a folder is one entry of it,
 // never a path, so no name can lead out of the folder. Links on the way are
 // followed one at a time, each under the owner rule of LinkRule. Only a
-// regular file is ever opened as a file. Path-based functions remain for
-// the tools and for callers that have not moved to held folders yet; they
-// are marked where they are to go.
+// regular file is ever opened as a file. There is no way to a file by a
+// path: serial devices and the program's own folder, which are no files of
+// a weighing, are reached elsewhere.
 //
 // Share modes follow Windows' rule on both platforms: a second open is
 // refused when it wants an access that an open already there does not
