@@ -18,17 +18,6 @@
 namespace runtime::platform {
 namespace {
 
-// The create probe of the folder `name` as held; a name that cannot be held
-// as a folder (nothing there, a file) is no place to create in.
-CreateAccess ProbeCreateInHeld(const char* name) {
-  FolderOutcome outcome;
-  const FolderHandle folder = HoldFolderIn(0, name, false, &outcome);
-  if (folder == 0) return CreateAccess::kRefused;
-  const CreateAccess access = ProbeCreateInFolder(folder);
-  ReleaseFolder(folder);
-  return access;
-}
-
 namespace fs = std::filesystem;
 
 class DiagnosisPosixTest : public testing::Test {
@@ -107,17 +96,6 @@ TEST_F(DiagnosisPosixTest, OwnerAndGroupOfADevice) {
   EXPECT_TRUE(access.inGroup);
   EXPECT_FALSE(access.group.empty());
   EXPECT_FALSE(DescribeDeviceAccess("missing", &access));
-}
-
-TEST_F(DiagnosisPosixTest, CreatingIsProbedWithoutChange) {
-  fs::create_directory("folder");
-  if (geteuid() != 0) {
-    ASSERT_EQ(chmod("folder", 0555), 0);
-    EXPECT_EQ(ProbeCreateInHeld("folder"), CreateAccess::kRefused);
-  }
-  EXPECT_EQ(ProbeCreateInFolder(0), CreateAccess::kAllowed);
-  EXPECT_EQ(ProbeCreateInHeld("missing"), CreateAccess::kRefused);
-  EXPECT_EQ(CurrentDirectory(), fs::current_path().string());
 }
 
 TEST_F(DiagnosisPosixTest, OwnersAreTakenFromTheNameItselfAndNamedOrNumbered) {

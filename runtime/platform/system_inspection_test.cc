@@ -22,7 +22,7 @@ CreateAccess ProbeCreateInHeld(const char* name) {
   return access;
 }
 
-TEST(DiagnosisTest, CreateProbeAndDeviceAccessChangeNothing) {
+TEST(DiagnosisTest, CreateProbeTellsWhereFilesMayBeMadeWithoutChange) {
   ScratchDirectory scratch;
   ASSERT_TRUE(scratch.ok());
   PutFile("log.txt", "old\r\n");
@@ -31,6 +31,19 @@ TEST(DiagnosisTest, CreateProbeAndDeviceAccessChangeNothing) {
   EXPECT_EQ(ProbeCreateInHeld("log.txt"), CreateAccess::kRefused);
   EXPECT_EQ(ProbeCreateInHeld("missing"), CreateAccess::kRefused);
   EXPECT_EQ(std::filesystem::path(CurrentDirectory()), std::filesystem::current_path());
+
+  // A folder this user may not write in, where mode bits say so (root
+  // writes anywhere, and then there is nothing to tell).
+  if (!PathsHaveDriveLetters()) {
+    EXPECT_EQ(ProbeCreateInFolder(0), CreateAccess::kAllowed);
+    using std::filesystem::perms;
+    std::filesystem::permissions("raspuns", perms::owner_read | perms::owner_exec);
+    std::error_code error;
+    if (!std::filesystem::create_directory("raspuns/try", error)) {
+      EXPECT_EQ(ProbeCreateInHeld("raspuns"), CreateAccess::kRefused);
+    }
+    std::filesystem::permissions("raspuns", perms::owner_all);
+  }
 }
 
 TEST(DiagnosisTest, ErrorsAndPortNamesReadAsTheSystemSaysThem) {
